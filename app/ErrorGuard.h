@@ -1,0 +1,23 @@
+#pragma once
+// Every handler runs inside Guarded(): whatever it throws ends the handler and reaches
+// the user as one message box. Tests install a presenter that records the messages.
+#include <QString>
+#include <exception>
+#include <functional>
+
+using ErrorPresenter = std::function<void(const QString& message)>;
+
+// Replaces the presenter; an empty function restores the message box.
+void SetErrorPresenter(ErrorPresenter presenter);
+void ShowError(const QString& message);
+
+template <typename Handler>
+void Guarded(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowError(QString::fromStdString(error.what()));
+    } catch (...) {
+        ShowError(QString());
+    }
+}

@@ -1,0 +1,391 @@
+#include "Unit1.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QLineSeries>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include "ErrorGuard.h"
+#include "Functions.h"
+#include "Pictures.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+std::function<void(const QUrl&)>& UrlOpener() {
+    static std::function<void(const QUrl&)> opener = [](const QUrl& url) {
+        QDesktopServices::openUrl(url);
+    };
+    return opener;
+}
+
+template <typename W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                  int width, int height, int fontPx, bool bold) {
+    auto* label = Place(new QLabel(caption, parent), name, left, top, width, height);
+    label->setFont(UiFont(fontPx, bold));
+    return label;
+}
+
+QToolButton* MakePictureButton(QWidget* parent, const char* name, const QString& caption,
+                               const QPixmap& picture, int left, int top) {
+    auto* button = Place(new QToolButton(parent), name, left, top, 81, 97);
+    button->setText(caption);
+    button->setIcon(QIcon(picture));
+    button->setIconSize(QSize(64, 64));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, int left,
+                        int top, int width, int height) {
+    auto* button = Place(new QPushButton(caption, parent), name, left, top, width, height);
+    button->setFocusPolicy(Qt::ClickFocus);  // not in the Tab-key order
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
+    // The routines reach the window through Form1 while it is still being built.
+    Form1 = this;
+
+    CreateControls();
+    WireHandlers();
+
+    ApplyEditionLayout(*this, '2');
+    ButtonP9()->setEnabled(false);
+    StrGridConfNam->SetCell(0, 0, "RPM pls.");
+    ComboBoxPedalRes->addItems(
+        {QStringLiteral("Lazy"), QStringLiteral("Normal"), QStringLiteral("Insane")});
+    ComboBoxPedalRes->setCurrentIndex(1);
+    static const char* const kSentRowNames[5] = {
+        "Manufacturer ($05):", "OEM codes ($90-97):", "Sensor type ($03):", "Protocol rev. ($06):",
+        "Error/status ($01):"};
+    for (int row = 0; row < 5; ++row) StrGridSDnames->SetCell(0, row, kSentRowNames[row]);
+
+    uint16_t cursor = 0;
+    DecodeImage3(*this, vars_.RxBuffer, cursor);
+    DecodeConfigRow(vars_.RxBuffer, *StrGridConfig, cursor);
+}
+
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(AppIcon());
+    setFont(UiFont(11));
+
+    scroll_ = new TFormScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("FormScrollArea"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(false);
+    content_ = new QWidget();
+    content_->setObjectName(QStringLiteral("FormContent"));
+    content_->setFixedSize(kContentWidth, kContentHeight);
+    content_->setAutoFillBackground(true);
+    content_->setBackgroundRole(QPalette::Button);
+    scroll_->setWidget(content_);
+    setCentralWidget(scroll_);
+    // The client area of an outer frame of 1131 x 768 on the system the layout was made for.
+    resize(1115, 729);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - QPoint(1131 / 2, 768 / 2));
+    }
+
+    QWidget* w = content_;
+    ButtonConnect = MakePictureButton(w, "ButtonConnect", "Connect", ConnectPicture(), 8, 8);
+    ButtonConnect->setEnabled(false);
+    Shape1 = Place(new TShape(w, clRed), "Shape1", 16, 16, 17, 17);
+    LabelSerial = MakeLabel(w, "LabelSerial", "BOX serial: --------", 182, 155, 108, 16, 13, false);
+    LabelConnPort = MakeLabel(w, "LabelConnPort", "X", 95, 111, 12, 21, 17, true);
+    ButtonSaveFile = MakePictureButton(w, "ButtonSaveFile", "Save file", SaveFilePicture(), 182, 8);
+    ButtonOpenFile = MakePictureButton(w, "ButtonOpenFile", "Open file", OpenFilePicture(), 95, 8);
+    LabelCopiedProg = MakeLabel(w, "LabelCopiedProg", "X", 878, 7, 14, 25, 21, true);
+    Shape2 = Place(new TShape(w, clRed), "Shape2", 277, 8, 25, 24);
+    LabelRPM = MakeLabel(w, "LabelRPM", "RPM: ", 277, 38, 48, 19, 16, true);
+    LabelPress1 = MakeLabel(w, "LabelPress1", "CH1:", 277, 61, 39, 19, 16, true);
+    LabelPress2 = MakeLabel(w, "LabelPress2", "CH2:", 277, 86, 39, 19, 16, true);
+    Label1 = MakeLabel(w, "Label1", "Dyno log", 424, 602, 56, 16, 13, true);
+    LabelPress3 = MakeLabel(w, "LabelPress3", "CH3:", 277, 111, 39, 19, 16, true);
+
+    Image1 = Place(new TImage(w), "Image1", 930, 17, 162, 88);
+    Image1->setPixmap(LogoPicture());
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setToolTip(QStringLiteral("Double click to visit website"));
+
+    ComboBoxComPorts = Place(new TComboBox(w), "ComboBoxComPorts", 8, 111, 81, 21);
+    ComboBoxComPorts->setEditable(true);
+    ComboBoxComPorts->setInsertPolicy(QComboBox::NoInsert);
+    ComboBoxComPorts->lineEdit()->setPlaceholderText(QStringLiteral("Select Port"));
+    ComboBoxComPorts->setFocusPolicy(Qt::ClickFocus);
+
+    ButtonDownload = MakeButton(w, "ButtonDownload", "Download", 8, 152, 81, 25);
+    ButtonDownload->setEnabled(false);
+    ButtonSend = MakeButton(w, "ButtonSend", "Send", 95, 152, 81, 25);
+    ButtonSend->setEnabled(false);
+    ButtonPasteProg = MakeButton(w, "ButtonPasteProg", "Paste PROG", 794, 38, 100, 25);
+    ButtonPasteProg->setEnabled(false);
+    ButtonCopyProg = MakeButton(w, "ButtonCopyProg", "Copy PROG", 794, 8, 78, 25);
+    ButtonDynoLog = MakeButton(w, "ButtonDynoLog", "Dyno log ON", 308, 8, 81, 25);
+    ButtonDynoLog->setEnabled(false);
+
+    PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, 186, 900, 407);
+    PageControl1->setTabPosition(QTabWidget::South);
+    PageControl1->setUsesScrollButtons(false);
+    CreateServicePage();
+    for (int program = 1; program <= 9; ++program) CreateProgramPage(program);
+    PageControl1->setCurrentIndex(1);
+
+    StrGridDynoLog = Place(new TStringGrid("StrGridDynoLog", GridOptions{}, w), "StrGridDynoLog",
+                           12, 621, 892, 104);
+    StrGridDynoLog->setFocusPolicy(Qt::ClickFocus);
+
+    for (int n = 0; n <= 9; ++n) {
+        const QByteArray name = "ButtonP" + QByteArray::number(n);
+        ButtonP[n] = MakeButton(w, name.constData(), QString::number(n), 424 + 30 * n, 140, 30, 40);
+        ButtonP[n]->setFont(UiFont(24, true));
+    }
+    ButtonResetLog = MakeButton(w, "ButtonResetLog", "Reset log P>0", 395, 8, 89, 25);
+    ButtonSetRPM = MakeButton(w, "ButtonSetRPM", "Set RPM to ALL", 698, 8, 90, 25);
+
+    GroupBox1 =
+        Place(new QGroupBox(QStringLiteral("Channel copy"), w), "GroupBox1", 794, 67, 110, 113);
+    CheckBoxCopySend = Place(new QCheckBox(GroupBox1), "CheckBoxCopySend", 88, 85, 14, 14);
+    CheckBoxCopySend->setToolTip(QStringLiteral("Copy and send"));
+    CheckBoxCopySend->setFocusPolicy(Qt::ClickFocus);
+    RadioButtCH1 =
+        Place(new QRadioButton(QStringLiteral("CH1"), GroupBox1), "RadioButtCH1", 5, 20, 40, 14);
+    RadioButtCH1->setChecked(true);
+    RadioButtCH2 =
+        Place(new QRadioButton(QStringLiteral("CH2"), GroupBox1), "RadioButtCH2", 5, 40, 40, 14);
+    RadioButtCH3 =
+        Place(new QRadioButton(QStringLiteral("CH3"), GroupBox1), "RadioButtCH3", 5, 61, 40, 14);
+    RadioButtCH3->setEnabled(false);
+    CheckBoxCH2 =
+        Place(new QCheckBox(QStringLiteral("CH2"), GroupBox1), "CheckBoxCH2", 60, 40, 40, 14);
+    CheckBoxCH2->setChecked(true);
+    CheckBoxCH3 =
+        Place(new QCheckBox(QStringLiteral("CH3"), GroupBox1), "CheckBoxCH3", 60, 60, 40, 14);
+    CheckBoxCH3->setEnabled(false);
+    CheckBoxCH1 =
+        Place(new QCheckBox(QStringLiteral("CH1"), GroupBox1), "CheckBoxCH1", 60, 20, 40, 14);
+
+    ButtonCopyPaste =
+        MakeButton(w, "ButtonCopyPaste", QStringLiteral("Copy \u2192 Paste"), 799, 151, 80, 25);
+    ButtonCopyPaste->setFocusPolicy(Qt::StrongFocus);
+
+    Chart1 = Place(new TChart(w), "Chart1", 910, 190, 200, 105);
+    Chart1->Line()->setObjectName(QStringLiteral("Series1"));
+    Chart2 = Place(new TChart(w), "Chart2", 910, 305, 200, 105);
+    Chart2->Line()->setObjectName(QStringLiteral("LineSeries1"));
+    Chart3 = Place(new TChart(w), "Chart3", 910, 416, 200, 105);
+    Chart3->Line()->setObjectName(QStringLiteral("LineSeries2"));
+
+    FileListBox1 = Place(new QListWidget(w), "FileListBox1", 910, 525, 200, 200);
+    FileListBox1->setUniformItemSizes(true);
+    FileListBox1->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; }"));
+
+    RadioButtP0 =
+        Place(new QRadioButton(QStringLiteral("P=0"), w), "RadioButtP0", 504, 588, 40, 14);
+    RadioButtP0->setChecked(true);
+    RadioButtP1toP9 =
+        Place(new QRadioButton(QStringLiteral("P>0"), w), "RadioButtP1toP9", 504, 604, 40, 14);
+
+    controls_.emplace(Ctl::LabelPress3, WidgetControl(LabelPress3));
+    controls_.emplace(Ctl::ButtonP9, WidgetControl(ButtonP[9]));
+    controls_.emplace(Ctl::RadioButtCH3, WidgetControl(RadioButtCH3));
+    controls_.emplace(Ctl::CheckBoxCH3, WidgetControl(CheckBoxCH3));
+    controls_.emplace(Ctl::ComboBoxPedalRes, WidgetControl(ComboBoxPedalRes));
+}
+
+void TForm1::CreateServicePage() {
+    TabSheetService = new QWidget();
+    TabSheetService->setObjectName(QStringLiteral("TabSheetService"));
+    PageControl1->addTab(TabSheetService, QStringLiteral("Service"));
+    QWidget* page = TabSheetService;
+
+    NewserialLabel = MakeLabel(page, "NewserialLabel", "Serial number:", 20, 23, 86, 16, 13, false);
+    Shape3 = Place(new TShape(page, clSilver, Qt::DiagCrossPattern), "Shape3", 3, 88, 248, 5);
+    Label3 = MakeLabel(page, "Label3", "Start time (min):", 20, 111, 97, 16, 13, false);
+    Label4 = MakeLabel(page, "Label4", "Pedal response:", 137, 111, 92, 16, 13, false);
+    LabSENTchs =
+        MakeLabel(page, "LabSENTchs", "CH1                 CH2", 480, 20, 151, 19, 16, true);
+    LabSENTsd = MakeLabel(page, "LabSENTsd", "SENT serial data", 333, 23, 95, 16, 13, false);
+
+    EditNewSerial = Place(new QLineEdit(page), "EditNewSerial", 20, 45, 93, 27);
+    EditNewSerial->setFont(UiFont(16, true));
+    EditNewSerial->setMaxLength(8);
+
+    GridOptions confNam{16, 2, 0, 1, 52, 24, false, false, true};
+    StrGridConfNam =
+        Place(new TStringGrid("StrGridConfNam", confNam, page), "StrGridConfNam", 4, 181, 852, 52);
+    StrGridConfNam->setEnabled(false);
+    GridOptions config{16, 1, 0, 0, 52, 24, true, true, true};
+    StrGridConfig =
+        Place(new TStringGrid("StrGridConfig", config, page), "StrGridConfig", 4, 205, 852, 28);
+    StrGridConfig->setFont(UiFont(13, true));
+
+    ComboBoxPedalRes = Place(new QComboBox(page), "ComboBoxPedalRes", 137, 133, 72, 24);
+    ComboBoxPedalRes->setFont(UiFont(13, true));
+
+    NumBoxStartTime = Place(new QSpinBox(page), "NumBoxStartTime", 20, 133, 33, 27);
+    NumBoxStartTime->setFont(UiFont(16, true));
+    NumBoxStartTime->setRange(0, 9);
+    NumBoxStartTime->setValue(0);
+
+    GridOptions sdNames{2, 5, 1, 0, 110, 20, false, true, false};
+    StrGridSDnames = Place(new TStringGrid("StrGridSDnames", sdNames, page), "StrGridSDnames", 324,
+                           45, 114, 108);
+    GridOptions sdData{2, 5, 0, 0, 120, 20, false, true, true};
+    StrGridSDdata =
+        Place(new TStringGrid("StrGridSDdata", sdData, page), "StrGridSDdata", 437, 45, 245, 108);
+
+    StaticText1 = Place(new QLabel(page), "StaticText1", 3, 248, 853, 121);
+    StaticText1->setFrameShape(QFrame::Box);
+    StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    StaticText1->setWordWrap(false);
+}
+
+void TForm1::CreateProgramPage(int program) {
+    auto* page = new QWidget();
+    page->setObjectName(QStringLiteral("TabSheetP%1").arg(program));
+    PageControl1->addTab(page, QStringLiteral("P%1").arg(program));
+    TabSheetP[program] = page;
+
+    struct Spec {
+        const char* suffix;
+        int top;
+        int height;
+        int rows;
+    };
+    static const Spec kTables[4] = {
+        {"CH1", 0, 105, 4}, {"CH2", 112, 105, 4}, {"CH3", 226, 105, 4}, {"Fuel", 342, 28, 1}};
+    for (int table = 0; table < 4; ++table) {
+        const Spec& spec = kTables[table];
+        const QString name = QStringLiteral("StrGridP%1%2").arg(program).arg(spec.suffix);
+        GridOptions options;
+        options.rows = spec.rows;
+        auto* grid = new TStringGrid(name, options, page);
+        grid->setGeometry(0, spec.top, 892, spec.height);
+        programGrids_[program][table] = grid;
+    }
+    const auto& grids = programGrids_[program];
+    if (program == 9) {
+        QWidget::setTabOrder(grids[3], grids[2]);
+        QWidget::setTabOrder(grids[2], grids[1]);
+        QWidget::setTabOrder(grids[1], grids[0]);
+    }
+}
+
+void TForm1::WireHandlers() {
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);
+    connect(Chart1, &TChart::doubleClicked, this, &TForm1::Chart1DblClick);
+    connect(Chart2, &TChart::doubleClicked, this, &TForm1::Chart2DblClick);
+    connect(Chart3, &TChart::doubleClicked, this, &TForm1::Chart3DblClick);
+    connect(Image1, &TImage::doubleClicked, this, &TForm1::Image1DblClick);
+    connect(scroll_, &TFormScrollArea::wheelDown, this, &TForm1::FormMouseWheelDown);
+    connect(scroll_, &TFormScrollArea::wheelUp, this, &TForm1::FormMouseWheelUp);
+}
+
+TextGrid& TForm1::ProgramGrid(int program, ProgramTable table) {
+    return *ProgramGridWidget(program, table);
+}
+
+TStringGrid* TForm1::ProgramGridWidget(int program, ProgramTable table) const {
+    if (program < 1 || program > 9) throw std::out_of_range("program number");
+    return programGrids_[program][static_cast<int>(table)];
+}
+
+TextGrid& TForm1::GridByName(Grid grid) {
+    switch (grid) {
+        case Grid::StrGridConfig:
+            return *StrGridConfig;
+        case Grid::StrGridConfNam:
+            return *StrGridConfNam;
+        case Grid::StrGridSDnames:
+            return *StrGridSDnames;
+        case Grid::StrGridSDdata:
+            return *StrGridSDdata;
+        case Grid::StrGridDynoLog:
+            return *StrGridDynoLog;
+    }
+    throw std::out_of_range("grid name");
+}
+
+Control& TForm1::ControlByName(Ctl control) {
+    return controls_.at(control);
+}
+
+ChartSeries& TForm1::Series(int chart) {
+    switch (chart) {
+        case 1:
+            return *Chart1;
+        case 2:
+            return *Chart2;
+        case 3:
+            return *Chart3;
+    }
+    throw std::out_of_range("chart number");
+}
+
+int TForm1::PageIndex() const {
+    return PageControl1->currentIndex();
+}
+
+void TForm1::SetPageIndex(int index) {
+    const QSignalBlocker blocker(PageControl1);
+    PageControl1->setCurrentIndex(index);
+}
+
+void TForm1::SetUrlOpener(std::function<void(const QUrl&)> opener) {
+    UrlOpener() = std::move(opener);
+}
+
+void TForm1::PageControl1Change() {
+    Guarded([&] { ShownPageChanged(*this, vars_.Edition()); });
+}
+
+void TForm1::Chart1DblClick() {
+    Guarded([&] { SmoothShownChannel(*this, 1); });
+}
+
+void TForm1::Chart2DblClick() {
+    Guarded([&] { SmoothShownChannel(*this, 2); });
+}
+
+void TForm1::Chart3DblClick() {
+    Guarded([&] { SmoothShownChannel(*this, 3); });
+}
+
+void TForm1::Image1DblClick() {
+    // A missing browser is not worth a message: the window simply stays as it is.
+    Guarded([&] {
+        if (UrlOpener()) UrlOpener()(QUrl(QString::fromLatin1(kWebsite)));
+    });
+}
+
+void TForm1::FormMouseWheelDown() {
+    QScrollBar* bar = scroll_->verticalScrollBar();
+    bar->setValue(bar->value() + 20);
+}
+
+void TForm1::FormMouseWheelUp() {
+    QScrollBar* bar = scroll_->verticalScrollBar();
+    bar->setValue(bar->value() - 20);
+}

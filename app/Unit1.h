@@ -1,0 +1,139 @@
+#pragma once
+// The main window: every control of the tool, its start-up state and its handlers.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <array>
+#include <functional>
+#include <map>
+
+#include "Controls.h"
+#include "Variables.h"
+#include "Widgets.h"
+
+class TForm1 : public QMainWindow, public FormControls {
+    Q_OBJECT
+  public:
+    static constexpr const char* kCaption = "Corvane Zel V1.32b";
+    static constexpr const char* kWebsite = "https://zel-tuning.example/";
+    static constexpr int kContentWidth = 1110;
+    static constexpr int kContentHeight = 725;
+
+    explicit TForm1(QWidget* owner = nullptr);
+    ~TForm1() override;
+
+    Variables& Vars() { return vars_; }
+
+    // FormControls
+    TextGrid& ProgramGrid(int program, ProgramTable table) override;
+    TextGrid& GridByName(Grid grid) override;
+    Control& ControlByName(Ctl control) override;
+    ChartSeries& Series(int chart) override;
+    int PageIndex() const override;
+    void SetPageIndex(int index) override;
+
+    TStringGrid* ProgramGridWidget(int program, ProgramTable table) const;
+
+    // What a double click on the logo does with the website address; tests replace it.
+    static void SetUrlOpener(std::function<void(const QUrl&)> opener);
+
+    // Top-level controls, in creation order.
+    QToolButton* ButtonConnect;
+    TShape* Shape1;
+    QLabel* LabelSerial;
+    QLabel* LabelConnPort;
+    QToolButton* ButtonSaveFile;
+    QToolButton* ButtonOpenFile;
+    QLabel* LabelCopiedProg;
+    TShape* Shape2;
+    QLabel* LabelRPM;
+    QLabel* LabelPress1;
+    QLabel* LabelPress2;
+    QLabel* Label1;
+    QLabel* LabelPress3;
+    TImage* Image1;
+    TComboBox* ComboBoxComPorts;
+    QPushButton* ButtonDownload;
+    QPushButton* ButtonSend;
+    QPushButton* ButtonPasteProg;
+    QPushButton* ButtonCopyProg;
+    QPushButton* ButtonDynoLog;
+    QTabWidget* PageControl1;
+    TStringGrid* StrGridDynoLog;
+    std::array<QPushButton*, 10> ButtonP{};  // ButtonP0 .. ButtonP9
+    QPushButton* ButtonResetLog;
+    QPushButton* ButtonSetRPM;
+    QGroupBox* GroupBox1;
+    QPushButton* ButtonCopyPaste;
+    TChart* Chart1;
+    TChart* Chart2;
+    TChart* Chart3;
+    QListWidget* FileListBox1;
+    QRadioButton* RadioButtP0;
+    QRadioButton* RadioButtP1toP9;
+
+    // Inside GroupBox1.
+    QCheckBox* CheckBoxCopySend;
+    QRadioButton* RadioButtCH1;
+    QRadioButton* RadioButtCH2;
+    QRadioButton* RadioButtCH3;
+    QCheckBox* CheckBoxCH2;
+    QCheckBox* CheckBoxCH3;
+    QCheckBox* CheckBoxCH1;
+
+    // Pages.
+    QWidget* TabSheetService;
+    std::array<QWidget*, 10> TabSheetP{};  // index 1..9
+
+    // The "Service" page.
+    QLabel* NewserialLabel;
+    TShape* Shape3;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* LabSENTchs;
+    QLabel* LabSENTsd;
+    QLineEdit* EditNewSerial;
+    TStringGrid* StrGridConfNam;
+    TStringGrid* StrGridConfig;
+    QComboBox* ComboBoxPedalRes;
+    QSpinBox* NumBoxStartTime;
+    TStringGrid* StrGridSDnames;
+    TStringGrid* StrGridSDdata;
+    QLabel* StaticText1;
+
+    QPushButton* ButtonP9() const { return ButtonP[9]; }
+    QWidget* Content() const { return content_; }
+    TFormScrollArea* ScrollArea() const { return scroll_; }
+
+  public slots:
+    void PageControl1Change();
+    void Chart1DblClick();
+    void Chart2DblClick();
+    void Chart3DblClick();
+    void Image1DblClick();
+    void FormMouseWheelDown();
+    void FormMouseWheelUp();
+
+  private:
+    void CreateControls();
+    void CreateServicePage();
+    void CreateProgramPage(int program);
+    void WireHandlers();
+
+    Variables vars_;
+    QWidget* content_ = nullptr;
+    TFormScrollArea* scroll_ = nullptr;
+    std::array<std::array<TStringGrid*, 4>, 10> programGrids_{};  // [program][table]
+    std::map<Ctl, WidgetControl> controls_;
+};
+
+// The one main window.
+extern TForm1* Form1;

@@ -1,0 +1,330 @@
+#include "Widgets.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCategoryAxis>
+#include <QChart>
+#include <QFontDatabase>
+#include <QGraphicsLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineSeries>
+#include <QPainter>
+#include <QStyleOptionHeader>
+#include <QValueAxis>
+#include <QWheelEvent>
+#include <algorithm>
+
+QFont UiFont(int pixelSize, bool bold) {
+    static const QString family = [] {
+        // Tahoma is narrow; of the faces a Linux desktop usually has, a condensed sans keeps
+        // the captions inside their fixed control sizes best.
+        for (const char* face : {"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow",
+                                 "Liberation Sans", "Arimo"}) {
+            if (QFontDatabase::hasFamily(QString::fromLatin1(face)))
+                return QString::fromLatin1(face);
+        }
+        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    QFont font(family);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QColor ToQColor(TColor color) {
+    if (color == clWindow) return QApplication::palette().color(QPalette::Base);
+    return QColor::fromRgb(color & 0xFFFFFF);
+}
+
+namespace {
+
+// Draws the fixed cells of a grid in the style's header look.
+class FixedCellDelegate : public QStyledItemDelegate {
+  public:
+    explicit FixedCellDelegate(TStringGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (!grid_->IsFixed(index.column(), index.row())) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionHeader header;
+        header.rect = option.rect;
+        header.state = option.state & QStyle::State_Enabled;
+        header.text = index.data().toString();
+        header.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        header.palette = option.palette;
+        header.fontMetrics = option.fontMetrics;
+        header.position = QStyleOptionHeader::Middle;
+        header.section = 0;
+        QWidget* widget = grid_;
+        painter->save();
+        painter->setFont(option.font);
+        grid_->style()->drawControl(QStyle::CE_HeaderSection, &header, painter, widget);
+        header.rect = option.rect.adjusted(3, 0, -2, 0);
+        grid_->style()->drawControl(QStyle::CE_HeaderLabel, &header, painter, widget);
+        painter->restore();
+    }
+
+  private:
+    TStringGrid* grid_;
+};
+
+}  // namespace
+
+TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidget* parent)
+    : QTableWidget(options.rows, options.cols, parent),
+      fixedCols_(options.fixedCols),
+      fixedRows_(options.fixedRows) {
+    setObjectName(name);
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    horizontalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setMinimumSectionSize(1);
+    horizontalHeader()->setDefaultSectionSize(options.colWidth);
+    verticalHeader()->setDefaultSectionSize(options.rowHeight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setShowGrid(true);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setItemDelegate(new FixedCellDelegate(this));
+    // A greyed table still shows its texts, as a disabled grid does on other systems.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Disabled, QPalette::Text, QColor(0x60, 0x60, 0x60));
+    setPalette(pal);
+    setEditTriggers(options.editing
+                        ? (QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed)
+                        : QAbstractItemView::NoEditTriggers);
+    setSelectionMode(options.rangeSelect ? QAbstractItemView::ContiguousSelection
+                                         : QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    if (!options.scrollBars) {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    for (int row = 0; row < options.rows; ++row) {
+        for (int col = 0; col < options.cols; ++col) {
+            auto* item = new QTableWidgetItem();
+            if (IsFixed(col, row)) {
+                item->setFlags(Qt::ItemIsEnabled);
+            } else {
+                Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+                if (options.editing) flags |= Qt::ItemIsEditable;
+                item->setFlags(flags);
+            }
+            setItem(row, col, item);
+        }
+    }
+    if (fixedCols_ < options.cols && fixedRows_ < options.rows) {
+        setCurrentCell(fixedRows_, fixedCols_, QItemSelectionModel::NoUpdate);
+    }
+}
+
+QTableWidgetItem* TStringGrid::ItemAt(int col, int row) const {
+    QTableWidgetItem* cell = item(row, col);
+    if (cell == nullptr) throw std::out_of_range("grid cell");
+    return cell;
+}
+
+std::string TStringGrid::Cell(int col, int row) const {
+    return ItemAt(col, row)->text().toStdString();
+}
+
+void TStringGrid::SetCell(int col, int row, const std::string& text) {
+    ItemAt(col, row)->setText(QString::fromStdString(text));
+}
+
+void TStringGrid::SetCol(int col) {
+    if (col < 0 || col >= columnCount()) throw std::out_of_range("grid column");
+    setCurrentCell(std::max(currentRow(), 0), col, QItemSelectionModel::ClearAndSelect);
+}
+
+void TStringGrid::SetRow(int row) {
+    if (row < 0 || row >= rowCount()) throw std::out_of_range("grid row");
+    setCurrentCell(row, std::max(currentColumn(), 0), QItemSelectionModel::ClearAndSelect);
+}
+
+void TStringGrid::SetColor(TColor color) {
+    color_ = color;
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, ToQColor(color));
+    setPalette(pal);
+}
+
+bool TStringGrid::Focused() const {
+    const QWidget* focus = QApplication::focusWidget();
+    return focus != nullptr && (focus == this || isAncestorOf(focus));
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event) {
+    emit keyDown(event->key(), event->modifiers());
+    QTableWidget::keyPressEvent(event);
+}
+
+void TStringGrid::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid() && IsFixed(index.column(), index.row())) {
+        event->accept();
+        return;
+    }
+    QTableWidget::mousePressEvent(event);
+}
+
+QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex next = QTableWidget::moveCursor(action, modifiers);
+    if (next.isValid() && IsFixed(next.column(), next.row())) return currentIndex();
+    return next;
+}
+
+TShape::TShape(QWidget* parent, TColor color, Qt::BrushStyle style)
+    : QWidget(parent), color_(color), style_(style) {}
+
+void TShape::SetBrushColor(TColor color) {
+    color_ = color;
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (style_ != Qt::SolidPattern) painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(QBrush(ToQColor(color_), style_));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    emit doubleClicked();
+    QLabel::mouseDoubleClickEvent(event);
+}
+
+void TComboBox::showPopup() {
+    emit dropDown();
+    QComboBox::showPopup();
+}
+
+TChart::TChart(QWidget* parent) : QChartView(parent) {
+    auto* chart = new QChart();
+    chart->legend()->hide();
+    chart->setTitle(QString());
+    chart->setBackgroundRoundness(0);
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    series_ = new QLineSeries();
+    QPen pen = series_->pen();
+    pen.setWidth(3);
+    series_->setPen(pen);
+    series_->setPointsVisible(false);
+    chart->addSeries(series_);
+
+    axisX_ = new QCategoryAxis();
+    axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axisX_->setStartValue(-1);
+    axisX_->setRange(0, 15);
+    QFont axisFont = axisX_->labelsFont();
+    axisFont.setPixelSize(7);
+    axisX_->setLabelsFont(axisFont);
+    axisX_->setTruncateLabels(false);
+    axisY_ = new QValueAxis();
+    axisY_->setLabelsFont(axisFont);
+    axisY_->setLabelsVisible(false);
+    axisY_->setRange(-1, 1);
+    chart->addAxis(axisX_, Qt::AlignBottom);
+    chart->addAxis(axisY_, Qt::AlignLeft);
+    series_->attachAxis(axisX_);
+    series_->attachAxis(axisY_);
+    setChart(chart);
+    setRenderHint(QPainter::Antialiasing, true);
+    setFrameShape(QFrame::NoFrame);
+}
+
+void TChart::Clear() {
+    series_->clear();
+    for (const QString& label : axisX_->categoriesLabels()) axisX_->remove(label);
+    values_.clear();
+    labels_.clear();
+}
+
+void TChart::Add(double value, const std::string& label) {
+    const int position = static_cast<int>(values_.size());
+    series_->append(position, value);
+    values_.push_back(value);
+    labels_.push_back(label);
+    // The axis wants distinct category names; equal labels differ by invisible marks.
+    axisX_->append(QString::fromStdString(label) + QString(position, QChar(0x200B)), position);
+    axisX_->setRange(0, 15);
+    const auto [low, high] = std::minmax_element(values_.begin(), values_.end());
+    if (*low == *high) {
+        axisY_->setRange(*low - 1, *high + 1);
+    } else {
+        axisY_->setRange(*low, *high);
+    }
+}
+
+void TChart::mouseDoubleClickEvent(QMouseEvent* event) {
+    emit doubleClicked();
+    QChartView::mouseDoubleClickEvent(event);
+}
+
+bool WidgetControl::Enabled() const {
+    return widget_->isEnabled();
+}
+void WidgetControl::SetEnabled(bool enabled) {
+    widget_->setEnabled(enabled);
+}
+
+std::string WidgetControl::Caption() const {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->text().toStdString();
+    if (auto* label = qobject_cast<QLabel*>(widget_)) return label->text().toStdString();
+    if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->title().toStdString();
+    if (auto* combo = qobject_cast<QComboBox*>(widget_)) return combo->currentText().toStdString();
+    return widget_->windowTitle().toStdString();
+}
+
+void WidgetControl::SetCaption(const std::string& caption) {
+    const QString text = QString::fromStdString(caption);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
+    if (auto* label = qobject_cast<QLabel*>(widget_)) return label->setText(text);
+    if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->setTitle(text);
+    if (auto* combo = qobject_cast<QComboBox*>(widget_)) return combo->setCurrentText(text);
+    widget_->setWindowTitle(text);
+}
+
+bool WidgetControl::Checked() const {
+    auto* button = qobject_cast<QAbstractButton*>(widget_);
+    return button != nullptr && button->isChecked();
+}
+
+void WidgetControl::SetChecked(bool checked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget_)) button->setChecked(checked);
+}
+
+TColor WidgetControl::Color() const {
+    if (auto* shape = qobject_cast<TShape*>(widget_)) return shape->BrushColor();
+    const QColor color = widget_->palette().color(widget_->foregroundRole());
+    return static_cast<TColor>(color.rgb() & 0xFFFFFF);
+}
+
+void WidgetControl::SetColor(TColor color) {
+    if (auto* shape = qobject_cast<TShape*>(widget_)) return shape->SetBrushColor(color);
+    QPalette pal = widget_->palette();
+    pal.setColor(widget_->foregroundRole(), ToQColor(color));
+    pal.setColor(QPalette::ButtonText, ToQColor(color));
+    widget_->setPalette(pal);
+}
+
+void TFormScrollArea::wheelEvent(QWheelEvent* event) {
+    pendingDelta_ += event->angleDelta().y();
+    while (pendingDelta_ <= -120) {
+        pendingDelta_ += 120;
+        emit wheelDown();
+    }
+    while (pendingDelta_ >= 120) {
+        pendingDelta_ -= 120;
+        emit wheelUp();
+    }
+    event->accept();
+}

@@ -1,0 +1,174 @@
+#pragma once
+// Qt widgets that give the window's controls the shape the routines expect: string grids
+// with a fixed label column, shapes, clickable pictures, charts with one labelled series.
+#include <QChartView>
+#include <QComboBox>
+#include <QLabel>
+#include <QScrollArea>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <functional>
+#include <vector>
+
+#include "Controls.h"
+
+QT_BEGIN_NAMESPACE
+class QCategoryAxis;
+class QLineSeries;
+class QValueAxis;
+QT_END_NAMESPACE
+
+// The window's font face: Tahoma where installed, else the system's sans face.
+QFont UiFont(int pixelSize, bool bold = false);
+
+QColor ToQColor(TColor color);
+
+struct GridOptions {
+    int cols = 17;
+    int rows = 4;
+    int fixedCols = 1;
+    int fixedRows = 0;
+    int colWidth = 50;
+    int rowHeight = 24;
+    bool editing = true;
+    bool rangeSelect = true;
+    bool scrollBars = true;
+};
+
+// A grid of cell texts. Fixed columns and rows are drawn as headers and can be neither
+// selected, edited nor made current.
+class TStringGrid : public QTableWidget, public TextGrid {
+    Q_OBJECT
+  public:
+    TStringGrid(const QString& name, const GridOptions& options, QWidget* parent);
+
+    int ColCount() const override { return columnCount(); }
+    int RowCount() const override { return rowCount(); }
+    std::string Cell(int col, int row) const override;
+    void SetCell(int col, int row, const std::string& text) override;
+    int Col() const override { return currentColumn(); }
+    int Row() const override { return currentRow(); }
+    void SetCol(int col) override;
+    void SetRow(int row) override;
+    bool Enabled() const override { return isEnabled(); }
+    void SetEnabled(bool enabled) override { setEnabled(enabled); }
+    TColor Color() const override { return color_; }
+    void SetColor(TColor color) override;
+    int ColWidth(int col) const override { return columnWidth(col); }
+    void SetColWidth(int col, int width) override { setColumnWidth(col, width); }
+    bool Focused() const override;
+
+    bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
+
+  signals:
+    // Raised before the grid handles the key, so a handler sees the cells as they were.
+    void keyDown(int key, Qt::KeyboardModifiers modifiers);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+
+  private:
+    QTableWidgetItem* ItemAt(int col, int row) const;
+    int fixedCols_;
+    int fixedRows_;
+    TColor color_ = clWindow;
+};
+
+// A filled rectangle with a thin border.
+class TShape : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TShape(QWidget* parent, TColor color, Qt::BrushStyle style = Qt::SolidPattern);
+    TColor BrushColor() const { return color_; }
+    void SetBrushColor(TColor color);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    TColor color_;
+    Qt::BrushStyle style_;
+};
+
+// A picture that reports double clicks.
+class TImage : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+  signals:
+    void doubleClicked();
+
+  protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// A combo box that tells before its list drops down.
+class TComboBox : public QComboBox {
+    Q_OBJECT
+  public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+  signals:
+    void dropDown();
+};
+
+// A curve chart with one line series whose points carry text labels on the x axis.
+class TChart : public QChartView, public ChartSeries {
+    Q_OBJECT
+  public:
+    explicit TChart(QWidget* parent);
+    void Clear() override;
+    void Add(double value, const std::string& label) override;
+    int Count() const override { return static_cast<int>(values_.size()); }
+    double Value(int index) const override { return values_.at(static_cast<size_t>(index)); }
+    std::string Label(int index) const override { return labels_.at(static_cast<size_t>(index)); }
+    QLineSeries* Line() const { return series_; }
+
+  signals:
+    void doubleClicked();
+
+  protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+  private:
+    QLineSeries* series_;
+    QCategoryAxis* axisX_;
+    QValueAxis* axisY_;
+    std::vector<double> values_;
+    std::vector<std::string> labels_;
+};
+
+// Adapts any of the window's plain controls to the routines' Control view.
+class WidgetControl : public Control {
+  public:
+    explicit WidgetControl(QWidget* widget) : widget_(widget) {}
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+    std::string Caption() const override;
+    void SetCaption(const std::string& caption) override;
+    bool Checked() const override;
+    void SetChecked(bool checked) override;
+    TColor Color() const override;
+    void SetColor(TColor color) override;
+
+  private:
+    QWidget* widget_;
+};
+
+// The window's scroll area: the wheel scrolls the content by the window's own rule.
+class TFormScrollArea : public QScrollArea {
+    Q_OBJECT
+  public:
+    using QScrollArea::QScrollArea;
+  signals:
+    void wheelDown();
+    void wheelUp();
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    int pendingDelta_ = 0;
+};

@@ -1,0 +1,8 @@
+#pragma once
+// The routines the window's handlers call, in one include.
+#include "BoxImage.h"
+#include "Charts.h"
+#include "Controls.h"
+#include "Conversions.h"
+#include "TableLayout.h"
+#include "Variables.h"

@@ -1,0 +1,49 @@
+#pragma once
+// The tool's module-level state, owned by the main window and handed to the routines
+// that need it. Every field starts zero-filled or empty.
+#include <array>
+#include <cstdint>
+#include <string>
+
+constexpr size_t kRxBufferSize = 4096;
+constexpr uint8_t ACK = 0x05;
+
+struct Variables {
+    // Every received byte is appended here; byte 0 is the code of the response being
+    // collected. A loaded tuning file is placed from byte 1 on, so the image decoders
+    // read both the same way.
+    std::array<uint8_t, kRxBufferSize> RxBuffer{};
+    uint16_t RxPos = 0;
+
+    uint8_t DynoLogging = 0;
+    uint8_t LastCommand = 0;
+    uint8_t ActiveProgram = 0;
+
+    // The last live data message.
+    uint16_t LiveRpm = 0;
+    uint16_t LivePress1 = 0;
+    uint16_t LiveTemp1 = 0;
+    uint16_t LivePress2 = 0;
+    uint16_t LiveTemp2 = 0;
+    uint16_t LivePress3 = 0;
+
+    int32_t CellValue = 0;
+
+    // Eight characters as last reported by the box (or last written by a send). Its
+    // first character is the edition; empty means no box has been read yet.
+    std::string BoxSerial;
+
+    // Program clipboard: channel tables indexed column * 4 + row, the fuel row by column.
+    std::array<std::string, 68> ClipCH1{};
+    std::array<std::string, 68> ClipCH2{};
+    std::array<std::string, 68> ClipCH3{};
+    std::array<std::string, 17> ClipFuel{};
+    std::array<std::string, 17> RpmRowBuffer{};
+
+    // Dyno log records, indexed column * 4 + row.
+    std::array<std::string, 68> DynoLogP0{};
+    std::array<std::string, 68> DynoLogP1toP9{};
+
+    // The edition character: '2', '3', or '\0' while no box has been read.
+    char Edition() const { return BoxSerial.empty() ? '\0' : BoxSerial[0]; }
+};

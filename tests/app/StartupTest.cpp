@@ -1,0 +1,166 @@
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Functions.h"
+#include "Pictures.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using PT = ProgramTable;
+
+TEST_F(WindowTest, EveryValueCellReadsZeroAfterStart) {
+    EXPECT_EQ(Form1, form.get());
+    for (int n = 1; n <= 9; ++n) {
+        for (int t = 0; t < 4; ++t) {
+            TStringGrid* grid = Grid(n, static_cast<PT>(t));
+            for (int row = 0; row < grid->RowCount(); ++row) {
+                for (int col = 1; col <= 16; ++col) {
+                    ASSERT_EQ(grid->Cell(col, row), "0") << grid->objectName().toStdString();
+                }
+            }
+        }
+    }
+    for (int col = 0; col < 16; ++col) EXPECT_EQ(form->StrGridConfig->Cell(col, 0), "0");
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(WindowTest, StartUpStateOfTheControls) {
+    EXPECT_EQ(form->windowTitle(), "Corvane Zel V1.32b");
+    EXPECT_FALSE(form->ButtonP9()->isEnabled());
+    EXPECT_TRUE(form->ButtonP[8]->isEnabled());
+    EXPECT_EQ(form->PageControl1->currentIndex(), 1);
+    EXPECT_TRUE(form->Vars().BoxSerial.empty());
+    EXPECT_EQ(form->Vars().Edition(), '\0');
+
+    QStringList pedal;
+    for (int i = 0; i < form->ComboBoxPedalRes->count(); ++i) {
+        pedal << form->ComboBoxPedalRes->itemText(i);
+    }
+    EXPECT_EQ(pedal, QStringList({"Lazy", "Normal", "Insane"}));
+    EXPECT_EQ(form->ComboBoxPedalRes->currentText(), "Normal");
+    EXPECT_FALSE(form->ComboBoxPedalRes->isEnabled());
+
+    EXPECT_EQ(form->StrGridConfNam->Cell(0, 0), "RPM pls.");
+    for (int col = 1; col < 16; ++col) EXPECT_EQ(form->StrGridConfNam->Cell(col, 0), "");
+    const char* sentRows[5] = {"Manufacturer ($05):", "OEM codes ($90-97):", "Sensor type ($03):",
+                               "Protocol rev. ($06):", "Error/status ($01):"};
+    for (int row = 0; row < 5; ++row) EXPECT_EQ(form->StrGridSDnames->Cell(0, row), sentRows[row]);
+    EXPECT_EQ(form->NumBoxStartTime->value(), 0);
+    EXPECT_EQ(form->NumBoxStartTime->maximum(), 9);
+    EXPECT_EQ(form->EditNewSerial->maxLength(), 8);
+}
+
+TEST_F(WindowTest, TablesAreLabelledAndCh3FuelGreyed) {
+    const QColor silver(0xC0, 0xC0, 0xC0);
+    const QColor window = QApplication::palette().color(QPalette::Base);
+    for (int n = 1; n <= 9; ++n) {
+        for (int t = 0; t < 4; ++t) {
+            TStringGrid* grid = Grid(n, static_cast<PT>(t));
+            EXPECT_EQ(grid->columnWidth(0), 65);
+            EXPECT_EQ(grid->columnWidth(1), 50);
+            EXPECT_EQ(grid->rowHeight(0), 24);
+            const bool greyed = t >= 2;
+            EXPECT_EQ(grid->isEnabled(), !greyed) << grid->objectName().toStdString();
+            EXPECT_EQ(grid->palette().color(QPalette::Base), greyed ? silver : window);
+        }
+        EXPECT_EQ(Grid(n, PT::CH2)->Cell(0, 3), "MULTI%_2");
+        EXPECT_EQ(Grid(n, PT::CH3)->Cell(0, 0), "RPM_3");
+        EXPECT_EQ(Grid(n, PT::Fuel)->Cell(0, 0), "FUEL%");
+    }
+    EXPECT_FALSE(form->StrGridSDdata->isEnabled());
+    EXPECT_EQ(form->StrGridSDdata->palette().color(QPalette::Base), silver);
+    EXPECT_FALSE(form->LabelPress3->isEnabled());
+    EXPECT_FALSE(form->RadioButtCH3->isEnabled());
+    EXPECT_FALSE(form->CheckBoxCH3->isEnabled());
+}
+
+TEST_F(WindowTest, EditionThreeEnablesTheThirdChannelWithItsValues) {
+    Grid(4, PT::Fuel)->SetCell(3, 0, "44");
+    ApplyEditionLayout(*form, '3');
+    EXPECT_TRUE(Grid(4, PT::Fuel)->isEnabled());
+    EXPECT_EQ(Grid(4, PT::Fuel)->Cell(3, 0), "44");
+    EXPECT_TRUE(form->ComboBoxPedalRes->isEnabled());
+    EXPECT_FALSE(form->ButtonP9()->isEnabled());
+    ApplyEditionLayout(*form, '2');
+    EXPECT_TRUE(form->ButtonP9()->isEnabled());
+}
+
+TEST_F(WindowTest, FixedLabelColumnCannotBecomeCurrentOrBeEdited) {
+    TStringGrid* grid = Grid(1, PT::CH1);
+    EXPECT_EQ(grid->currentColumn(), 1);
+    EXPECT_EQ(grid->currentRow(), 0);
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Left);
+    EXPECT_EQ(grid->currentColumn(), 1);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualItemRect(grid->item(2, 0)).center());
+    EXPECT_EQ(grid->currentColumn(), 1);
+    EXPECT_FALSE(grid->item(0, 0)->flags() & Qt::ItemIsEditable);
+    EXPECT_TRUE(grid->item(0, 1)->flags() & Qt::ItemIsEditable);
+    QTest::keyClick(grid, Qt::Key_Right);
+    EXPECT_EQ(grid->currentColumn(), 2);
+}
+
+TEST_F(WindowTest, LogoOpensTheWebsiteOnDoubleClickOnly) {
+    QList<QUrl> opened;
+    TForm1::SetUrlOpener([&](const QUrl& url) { opened.append(url); });
+    QTest::mouseClick(form->Image1, Qt::LeftButton);
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::mouseDClick(form->Image1, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl(TForm1::kWebsite));
+    EXPECT_EQ(opened[0].host().section('.', -1), "example");
+    TForm1::SetUrlOpener({});
+    QTest::mouseDClick(form->Image1, Qt::LeftButton);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(WindowTest, WheelScrollsTwentyPixelsPerNotchWithinTheRange) {
+    QScrollBar* bar = form->ScrollArea()->verticalScrollBar();
+    const auto wheel = [&](int notches) {
+        QWheelEvent event(QPointF(5, 5), form->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(form->ScrollArea()->viewport(), &event);
+    };
+
+    // Tall enough for the content: nothing to scroll.
+    form->resize(1115, 760);
+    QApplication::processEvents();
+    wheel(-1);
+    EXPECT_EQ(bar->value(), 0);
+
+    form->resize(1115, 600);
+    QApplication::processEvents();
+    const int range = bar->maximum();
+    ASSERT_GT(range, 40);
+    wheel(-1);
+    EXPECT_EQ(bar->value(), 20);
+    wheel(-2);
+    EXPECT_EQ(bar->value(), 60);
+    wheel(1);
+    EXPECT_EQ(bar->value(), 40);
+    for (int i = 0; i < 20; ++i) wheel(-1);
+    EXPECT_EQ(bar->value(), range);
+    for (int i = 0; i < 20; ++i) wheel(1);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(form->ScrollArea()->horizontalScrollBar()->value(), 0);
+}
+
+TEST(Pictures, AreOfTheirStatedSizes) {
+    const QIcon icon = AppIcon();
+    for (int size : {16, 32, 48, 64, 128}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    }
+    for (const QPixmap& picture : {ConnectPicture(), OpenFilePicture(), SaveFilePicture()}) {
+        EXPECT_EQ(picture.size(), QSize(64, 64));
+        EXPECT_TRUE(picture.hasAlphaChannel());
+    }
+    const QImage logo = LogoPicture().toImage();
+    EXPECT_EQ(logo.size(), QSize(162, 88));
+    EXPECT_EQ(qAlpha(logo.pixel(0, 0)), 0) << "transparent background";
+}
+
+}  // namespace

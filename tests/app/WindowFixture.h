@@ -1,0 +1,31 @@
+#pragma once
+// A freshly started main window, with error messages recorded instead of shown.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QStringList>
+#include <memory>
+
+#include "ErrorGuard.h"
+#include "Unit1.h"
+
+class WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        SetErrorPresenter([this](const QString& message) { errors.append(message); });
+        form = std::make_unique<TForm1>();
+        form->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        form.reset();
+        SetErrorPresenter({});
+    }
+
+    TStringGrid* Grid(int program, ProgramTable table) const {
+        return form->ProgramGridWidget(program, table);
+    }
+
+    std::unique_ptr<TForm1> form;
+    QStringList errors;
+};
