@@ -1,6 +1,8 @@
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "Functions.h"
 #include "Pictures.h"
@@ -161,6 +163,28 @@ TEST(Pictures, AreOfTheirStatedSizes) {
     const QImage logo = LogoPicture().toImage();
     EXPECT_EQ(logo.size(), QSize(162, 88));
     EXPECT_EQ(qAlpha(logo.pixel(0, 0)), 0) << "transparent background";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WindowTest, WithoutARecorderTheErrorShowsInAMessageBox) {
+    SetErrorPresenter({});
+    Grid(2, ProgramTable::CH1)->SetCell(7, 0, "7x");
+    QString shownText;
+    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        shownText = box->text();
+        shownIcon = box->icon();
+        box->accept();
+    });
+    form->PageControl1->setCurrentIndex(2);
+    EXPECT_EQ(shownText, "'7x' is not a valid integer value");
+    EXPECT_EQ(shownIcon, QMessageBox::Critical);
+    EXPECT_EQ(form->PageControl1->currentIndex(), 2) << "the tool goes on";
 }
 
 }  // namespace
