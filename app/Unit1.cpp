@@ -1,8 +1,10 @@
 #include "Unit1.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineSeries>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -20,6 +22,49 @@ std::function<void(const QUrl&)>& UrlOpener() {
         QDesktopServices::openUrl(url);
     };
     return opener;
+}
+
+TForm1::FileChooser& Chooser() {
+    static TForm1::FileChooser chooser = [](QFileDialog* dialog) {
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+            return QString();
+        }
+        return dialog->selectedFiles().constFirst();
+    };
+    return chooser;
+}
+
+// Replaces the file only once every byte is on disk: a failed save leaves the old file.
+void SaveFileAtomically(const QString& name, const std::vector<uint8_t>& bytes) {
+    QSaveFile file(name);
+    const auto fail = [&](const QString& reason) {
+        file.cancelWriting();
+        throw FileError(QStringLiteral("Cannot save \"%1\": %2").arg(name, reason).toStdString());
+    };
+    // Unbuffered, so that a write the disk refuses (full, or over the size limit) shows at
+    // the write itself instead of being lost in the final flush.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) fail(file.errorString());
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+        fail(file.errorString());
+    }
+    if (!file.flush()) fail(file.errorString());
+    if (!file.commit()) fail(file.errorString());
+}
+
+int VirtualKey(int qtKey) {
+    switch (qtKey) {
+        case Qt::Key_Left:
+            return kVkLeft;
+        case Qt::Key_Up:
+            return kVkUp;
+        case Qt::Key_Right:
+            return kVkRight;
+        case Qt::Key_Down:
+            return kVkDown;
+        default:
+            return (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) ? qtKey : 0;
+    }
 }
 
 template <typename W>
@@ -79,6 +124,10 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     uint16_t cursor = 0;
     DecodeImage3(*this, vars_.RxBuffer, cursor);
     DecodeConfigRow(vars_.RxBuffer, *StrGridConfig, cursor);
+
+    for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
+        FileListBox1->addItem(QString::fromStdString(name));
+    }
 }
 
 TForm1::~TForm1() {
@@ -207,6 +256,20 @@ void TForm1::CreateControls() {
     RadioButtP1toP9 =
         Place(new QRadioButton(QStringLiteral("P>0"), w), "RadioButtP1toP9", 504, 604, 40, 14);
 
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    for (QFileDialog* dialog : {SaveDialog1, OpenDialog1}) {
+        // Qt's own dialog matches the filter without regard to case, so "*.BIN" files show too.
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        dialog->setModal(true);
+    }
+
     controls_.emplace(Ctl::LabelPress3, WidgetControl(LabelPress3));
     controls_.emplace(Ctl::ButtonP9, WidgetControl(ButtonP[9]));
     controls_.emplace(Ctl::RadioButtCH3, WidgetControl(RadioButtCH3));
@@ -301,6 +364,20 @@ void TForm1::WireHandlers() {
     connect(Image1, &TImage::doubleClicked, this, &TForm1::Image1DblClick);
     connect(scroll_, &TFormScrollArea::wheelDown, this, &TForm1::FormMouseWheelDown);
     connect(scroll_, &TFormScrollArea::wheelUp, this, &TForm1::FormMouseWheelUp);
+    connect(ButtonOpenFile, &QToolButton::clicked, this, &TForm1::ButtonOpenFileClick);
+    connect(ButtonSaveFile, &QToolButton::clicked, this, &TForm1::ButtonSaveFileClick);
+    connect(FileListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::FileListBox1DblClick);
+    connect(ButtonSetRPM, &QPushButton::clicked, this, &TForm1::ButtonSetRPMClick);
+    connect(ButtonCopyProg, &QPushButton::clicked, this, &TForm1::ButtonCopyProgClick);
+    connect(ButtonPasteProg, &QPushButton::clicked, this, &TForm1::ButtonPasteProgClick);
+    std::vector<TStringGrid*> keyGrids = {StrGridConfNam, StrGridConfig, StrGridDynoLog};
+    for (int n = 1; n <= 9; ++n) {
+        for (TStringGrid* grid : programGrids_[n]) keyGrids.push_back(grid);
+    }
+    for (TStringGrid* grid : keyGrids) {
+        connect(grid, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
+    }
+    connect(StrGridConfig, &TStringGrid::mouseDown, this, &TForm1::StrGridConfigMouseDown);
 }
 
 TextGrid& TForm1::ProgramGrid(int program, ProgramTable table) {
@@ -388,4 +465,66 @@ void TForm1::FormMouseWheelDown() {
 void TForm1::FormMouseWheelUp() {
     QScrollBar* bar = scroll_->verticalScrollBar();
     bar->setValue(bar->value() - 20);
+}
+
+void TForm1::SetFileChooser(FileChooser chooser) {
+    Chooser() = std::move(chooser);
+}
+
+QString TForm1::ChooseFile(QFileDialog* dialog) {
+    dialog->setNameFilter(QString::fromLatin1(kTuningFileFilter));
+    return Chooser() ? Chooser()(dialog) : QString();
+}
+
+void TForm1::ButtonOpenFileClick() {
+    Guarded([&] {
+        const QString name = ChooseFile(OpenDialog1);
+        if (name.isEmpty()) return;
+        LoadTuningFile(*this, vars_, name.toStdString());
+    });
+}
+
+void TForm1::FileListBox1DblClick() {
+    Guarded([&] {
+        QListWidgetItem* item = FileListBox1->currentItem();
+        if (item == nullptr || !item->isSelected()) return;
+        LoadTuningFile(*this, vars_, item->text().toStdString());
+    });
+}
+
+void TForm1::ButtonSaveFileClick() {
+    Guarded([&] {
+        // Encoding first: a bad cell stops the save before any dialog shows.
+        const std::vector<uint8_t> bytes = EncodeTuningFile(*this, vars_.Edition());
+        if (bytes.empty()) return;
+        const QString chosen = ChooseFile(SaveDialog1);
+        if (chosen.isEmpty()) return;
+        SaveFileAtomically(QString::fromStdString(TuningFileName(chosen.toStdString())), bytes);
+    });
+}
+
+void TForm1::ButtonSetRPMClick() {
+    Guarded([&] { SetRpmToAll(*this, vars_); });
+}
+
+void TForm1::ButtonCopyProgClick() {
+    Guarded([&] {
+        const int page = CopyShownProgram(*this, vars_);
+        LabelCopiedProg->setText(QString::number(page));
+        ButtonPasteProg->setEnabled(true);
+    });
+}
+
+void TForm1::ButtonPasteProgClick() {
+    Guarded([&] { PasteShownProgram(*this, vars_); });
+}
+
+void TForm1::StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    Guarded([&] {
+        ProgramTableKeyDown(*this, vars_, VirtualKey(key), modifiers & Qt::ControlModifier);
+    });
+}
+
+void TForm1::StrGridConfigMouseDown() {
+    Guarded([&] { ConfigRowMouseDown(*StrGridConfig, vars_.Edition()); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: every control of the tool, its start-up state and its handlers.
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,6 +46,12 @@ class TForm1 : public QMainWindow, public FormControls {
     // What a double click on the logo does with the website address; tests replace it.
     static void SetUrlOpener(std::function<void(const QUrl&)> opener);
 
+    static constexpr const char* kTuningFileFilter = "Binnary files (*.bin)";
+    // Shows the open or save dialog and returns the chosen path, empty when cancelled;
+    // tests replace it.
+    using FileChooser = std::function<QString(QFileDialog* dialog)>;
+    static void SetFileChooser(FileChooser chooser);
+
     // Top-level controls, in creation order.
     QToolButton* ButtonConnect;
     TShape* Shape1;
@@ -79,6 +86,8 @@ class TForm1 : public QMainWindow, public FormControls {
     QListWidget* FileListBox1;
     QRadioButton* RadioButtP0;
     QRadioButton* RadioButtP1toP9;
+    QFileDialog* SaveDialog1;
+    QFileDialog* OpenDialog1;
 
     // Inside GroupBox1.
     QCheckBox* CheckBoxCopySend;
@@ -121,12 +130,21 @@ class TForm1 : public QMainWindow, public FormControls {
     void Image1DblClick();
     void FormMouseWheelDown();
     void FormMouseWheelUp();
+    void ButtonOpenFileClick();
+    void FileListBox1DblClick();
+    void ButtonSaveFileClick();
+    void ButtonSetRPMClick();
+    void ButtonCopyProgClick();
+    void ButtonPasteProgClick();
+    void StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    void StrGridConfigMouseDown();
 
   private:
     void CreateControls();
     void CreateServicePage();
     void CreateProgramPage(int program);
     void WireHandlers();
+    QString ChooseFile(QFileDialog* dialog);
 
     Variables vars_;
     QWidget* content_ = nullptr;

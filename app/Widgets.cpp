@@ -70,6 +70,13 @@ class FixedCellDelegate : public QStyledItemDelegate {
         painter->restore();
     }
 
+    // Keys typed into an open cell editor reach the grid's key-down signal as well.
+    bool eventFilter(QObject* editor, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress)
+            grid_->EditorKeyPress(static_cast<QKeyEvent*>(event));
+        return QStyledItemDelegate::eventFilter(editor, event);
+    }
+
   private:
     TStringGrid* grid_;
 };
@@ -173,6 +180,7 @@ void TStringGrid::mousePressEvent(QMouseEvent* event) {
         return;
     }
     QTableWidget::mousePressEvent(event);
+    emit mouseDown();
 }
 
 QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {

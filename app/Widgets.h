@@ -3,6 +3,7 @@
 // with a fixed label column, shapes, clickable pictures, charts with one labelled series.
 #include <QChartView>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QStyledItemDelegate>
@@ -60,9 +61,15 @@ class TStringGrid : public QTableWidget, public TextGrid {
 
     bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
 
+    // Passes a key that went to the cell editor to the grid's own key-down signal first.
+    void EditorKeyPress(QKeyEvent* event) { emit keyDown(event->key(), event->modifiers()); }
+
   signals:
-    // Raised before the grid handles the key, so a handler sees the cells as they were.
+    // Raised before the grid (or its cell editor) handles the key, so a handler sees the
+    // cells as they were.
     void keyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Raised after a mouse press has made the clicked cell current.
+    void mouseDown();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

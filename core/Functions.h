@@ -4,5 +4,7 @@
 #include "Charts.h"
 #include "Controls.h"
 #include "Conversions.h"
+#include "TableEditing.h"
 #include "TableLayout.h"
+#include "TuningFile.h"
 #include "Variables.h"

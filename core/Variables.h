@@ -27,7 +27,9 @@ struct Variables {
     uint16_t LiveTemp2 = 0;
     uint16_t LivePress3 = 0;
 
-    int32_t CellValue = 0;
+    // The value of the keyboard copy and paste. Stepping is done in 64 bits so that a
+    // value near the ends of the 32-bit range moves on rather than wrapping around.
+    int64_t CellValue = 0;
 
     // Eight characters as last reported by the box (or last written by a send). Its
     // first character is the edition; empty means no box has been read yet.
@@ -38,6 +40,8 @@ struct Variables {
     std::array<std::string, 68> ClipCH2{};
     std::array<std::string, 68> ClipCH3{};
     std::array<std::string, 17> ClipFuel{};
+    // Set once a program tab has been copied; until then there is nothing to paste.
+    bool ClipboardFilled = false;
     std::array<std::string, 17> RpmRowBuffer{};
 
     // Dyno log records, indexed column * 4 + row.
