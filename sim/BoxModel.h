@@ -1,0 +1,130 @@
+#pragma once
+// What the simulated box stores and how it answers one complete command. No I/O and no
+// timing here: BoxSimulator feeds the commands it has assembled from the wire and sends
+// the answers back.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "BoxImage.h"
+#include "Variables.h"
+
+// Command codes as the tool writes them. Where the editions differ, the 3-channel code is
+// the 2-channel code plus 100.
+constexpr uint8_t kCmdReportSerial = 0x1E;
+constexpr uint8_t kCmdReadImage2 = 0x02;
+constexpr uint8_t kCmdReadImage3 = 0x66;
+constexpr uint8_t kCmdReadProgram = 0x1F;
+constexpr uint8_t kCmdReadConfig2 = 0x20;
+constexpr uint8_t kCmdReadConfig3 = 0x84;
+constexpr uint8_t kCmdReadStartTime = 0x21;
+constexpr uint8_t kCmdReadPedal = 0x22;
+constexpr uint8_t kCmdReadSentData = 0x23;
+constexpr uint8_t kCmdWriteSerial = 0x28;
+constexpr uint8_t kCmdWriteImage2 = 0x01;
+constexpr uint8_t kCmdWriteImage3 = 0x65;
+constexpr uint8_t kCmdWriteConfig2 = 0x2A;
+constexpr uint8_t kCmdWriteConfig3 = 0x8E;
+constexpr uint8_t kCmdWriteStartTime = 0x2B;
+constexpr uint8_t kCmdWritePedal = 0x2C;
+constexpr uint8_t kCmdSelectProgram = 0x29;
+constexpr uint8_t kCmdLiveOn2 = 0x15;
+constexpr uint8_t kCmdLiveOn3 = 0x79;
+constexpr uint8_t kCmdLiveOff2 = 0x14;
+constexpr uint8_t kCmdLiveOff3 = 0x78;
+
+// The live data message: code, then RPM, CH1 reading, CH1 temperature, CH2 reading,
+// CH2 temperature, CH3 reading, each unsigned 16-bit, high byte first. Both editions send
+// all 13 bytes; a 2-channel box reports 0 for CH3.
+constexpr uint8_t kLiveMessageCode = 0x15;
+constexpr size_t kLiveMessageSize = 13;
+
+// SENT slow-channel records: 64 per channel (CH1, then CH2), each an identifier byte
+// (0 = empty) and a 16-bit value, high byte first.
+constexpr size_t kSentRecordsPerChannel = 64;
+constexpr size_t kSentDataSize = 2 * kSentRecordsPerChannel * 3;  // 384
+
+constexpr size_t kSerialLength = 8;
+constexpr size_t kConfigValues = 16;
+
+struct BoxContents {
+    // Eight characters; the first is the edition: '2' answers the 2-channel dialect, any
+    // other character the 3-channel dialect.
+    std::string serial;
+    // Always held in the 3-channel layout. A 2-channel box reads and writes the first 256
+    // bytes (CH1 and CH2) of each 416-byte program block, so a box whose serial number
+    // changes edition keeps its CH1 and CH2 maps.
+    std::array<uint8_t, kImageSize3> image{};
+    // A 2-channel box exchanges the low byte of value 0 only.
+    std::array<uint16_t, kConfigValues> config{};
+    uint8_t startTime = 0;  // minutes
+    uint8_t pedal = 0;      // 0 "Lazy", 1 "Normal", 2 "Insane"
+    uint8_t runningProgram = 0;
+    std::array<uint8_t, kSentDataSize> sentData{};
+
+    char Edition() const { return !serial.empty() && serial[0] == '2' ? '2' : '3'; }
+    // The image as the box's edition sends it: 2304 or 3744 bytes.
+    std::vector<uint8_t> EditionImage() const;
+    void SetEditionImage(std::span<const uint8_t> bytes);
+};
+
+// A box fresh from the bench: RPM rows 1000..8500 in steps of 500, correction curves,
+// pressure and percentage rows that differ per program and channel, a configuration row,
+// start time 2 minutes, pedal "Normal", program 1 running, and SENT records of two
+// pressure sensors.
+BoxContents DefaultBoxContents(const std::string& serial);
+
+// Writes one SENT record into a channel's block (channel 0 or 1, index 0..63).
+void PutSentRecord(BoxContents& contents, int channel, size_t index, uint8_t id, uint16_t value);
+// Two OEM code characters (0x20..0x5F each) packed into 6 bits each, first in the low bits.
+uint16_t PackOemChars(char first, char second);
+
+// The number of data bytes that follow a command code; codes the box does not know have
+// none.
+size_t CommandDataLength(uint8_t code);
+
+enum class LiveSwitch { Unchanged, On, Off };
+
+struct BoxAnswer {
+    std::vector<uint8_t> response;  // empty: the box answers nothing
+    LiveSwitch live = LiveSwitch::Unchanged;
+};
+
+// Carries out one complete command on the contents and returns the answer. Commands of
+// the other edition's dialect and unknown codes are ignored (their data bytes have been
+// consumed by the caller, so the stream stays in step).
+BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const uint8_t> data);
+
+struct LiveSample {
+    uint16_t rpm = 0;
+    uint16_t press1 = 0;
+    uint16_t temp1 = 0;  // degrees Celsius
+    uint16_t press2 = 0;
+    uint16_t temp2 = 0;
+    uint16_t press3 = 0;
+
+    bool operator==(const LiveSample&) const = default;
+};
+
+std::array<uint8_t, kLiveMessageSize> EncodeLiveMessage(const LiveSample& sample);
+
+// The engine as the live stream shows it: RPM sweeping up and down between two limits,
+// readings rising with RPM plus a little deterministic noise, temperatures warming up
+// slowly.
+class LiveProfile {
+  public:
+    LiveProfile(uint16_t rpmLow, uint16_t rpmHigh, uint16_t rpmStep);
+    LiveSample Next(bool threeChannel);
+
+  private:
+    uint16_t rpmLow_;
+    uint16_t rpmHigh_;
+    uint16_t rpmStep_;
+    int rpm_;
+    int direction_ = 1;
+    uint32_t noise_ = 12345;
+    uint32_t count_ = 0;
+};
