@@ -184,6 +184,10 @@ void TStringGrid::mousePressEvent(QMouseEvent* event) {
 }
 
 QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // Ctrl with an arrow key edits the current cell (step or fill); the cell stays current.
+    const bool arrow =
+        action == MoveUp || action == MoveDown || action == MoveLeft || action == MoveRight;
+    if (arrow && (modifiers & Qt::ControlModifier)) return currentIndex();
     const QModelIndex next = QTableWidget::moveCursor(action, modifiers);
     if (next.isValid() && IsFixed(next.column(), next.row())) return currentIndex();
     return next;

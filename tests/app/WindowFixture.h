@@ -9,6 +9,11 @@
 #include "ErrorGuard.h"
 #include "Unit1.h"
 
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 class WindowTest : public testing::Test {
   protected:
     void SetUp() override {

@@ -1,0 +1,244 @@
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFileSystemModel>
+#include <QListView>
+#include <QTest>
+
+#include "Functions.h"
+#include "TestSupport.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using PT = ProgramTable;
+
+class FilesTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        TForm1::SetFileChooser([this](QFileDialog* dialog) {
+            ++dialogsShown;
+            filters = dialog->nameFilters();
+            return chosen;
+        });
+    }
+    void TearDown() override {
+        TForm1::SetFileChooser({});
+        WindowTest::TearDown();
+    }
+    void Save(const std::string& name) {
+        chosen = QString::fromStdString(name);
+        form->ButtonSaveFile->click();
+    }
+    void Open(const std::string& name) {
+        chosen = QString::fromStdString(name);
+        form->ButtonOpenFile->click();
+    }
+
+    TempDir dir;
+    QString chosen;
+    QStringList filters;
+    int dialogsShown = 0;
+};
+
+TEST_F(FilesTest, ThreeChannelSaveAndOpenRestoreEveryText) {
+    form->Vars().BoxSerial = "31234567";
+    FillDistinct(*form);
+    for (int k = 0; k < 16; ++k) form->StrGridConfig->SetCell(k, 0, std::to_string(65535 - k));
+    const auto tables = AllProgramTexts(*form);
+
+    Save(dir / "tune");
+    EXPECT_EQ(filters, QStringList({"Binnary files (*.bin)"}));
+    const std::vector<uint8_t> bytes = ReadBytes(dir / "tune.bin");
+    ASSERT_EQ(bytes.size(), 3776u);
+    // P1 CH1 RPM column 1 at the start, P9 FUEL% column 16 at the end of the image, then
+    // the configuration row.
+    const auto word = [&](size_t at) {
+        return static_cast<int16_t>((bytes[at] << 8) | bytes[at + 1]);
+    };
+    EXPECT_EQ(std::to_string(word(0)), ValueAt(1, 0, 1, 0));
+    EXPECT_EQ(std::to_string(word(3742)), ValueAt(9, 3, 16, 0));
+    EXPECT_EQ(bytes[3744], 0xFF);
+    EXPECT_EQ(bytes[3745], 0xFF);
+    EXPECT_EQ(bytes[3775], 0xF0);
+
+    for (int n = 1; n <= 9; ++n) Grid(n, PT::CH2)->SetCell(8, 1, "edited");
+    form->StrGridConfig->SetCell(3, 0, "edited");
+    Open(dir / "tune.bin");
+    EXPECT_EQ(AllProgramTexts(*form), tables);
+    EXPECT_EQ(form->StrGridConfig->Cell(3, 0), "65532");
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(FilesTest, TwoChannelSaveAndOpenIntoAThreeChannelWindow) {
+    form->Vars().BoxSerial = "21234567";
+    FillDistinct(*form);
+    form->StrGridConfig->SetCell(0, 0, "200");
+    Save(dir / "two");
+    const std::vector<uint8_t> bytes = ReadBytes(dir / "two.bin");
+    ASSERT_EQ(bytes.size(), 2305u);
+    EXPECT_EQ(bytes[2304], 200);
+
+    form->Vars().BoxSerial = "31234567";
+    ApplyEditionLayout(*form, '3');
+    FillDistinct(*form);
+    for (int n = 1; n <= 9; ++n) Grid(n, PT::CH1)->SetCell(1, 0, "x");
+    form->StrGridConfig->SetCell(0, 0, "1");
+    form->StrGridConfig->SetCell(1, 0, "keep");
+    Open(dir / "two.bin");
+    for (int n = 1; n <= 9; ++n) {
+        EXPECT_EQ(Grid(n, PT::CH1)->Cell(1, 0), ValueAt(n, 0, 1, 0));
+        EXPECT_EQ(Grid(n, PT::CH3)->Cell(16, 3), "0");
+        EXPECT_EQ(Grid(n, PT::Fuel)->Cell(1, 0), "0");
+    }
+    EXPECT_EQ(form->StrGridConfig->Cell(0, 0), "200");
+    EXPECT_EQ(form->StrGridConfig->Cell(1, 0), "keep");
+    EXPECT_EQ(form->Vars().BoxSerial, "31234567") << "opening a file leaves the edition";
+}
+
+TEST_F(FilesTest, ChosenNameIsTheNameWritten) {
+    form->Vars().BoxSerial = "21234567";
+    for (const char* name : {"a.bin", "B.BIN", "c.Bin", "d"}) {
+        Save(dir / name);
+    }
+    const std::set<std::string> expected = {"a.bin", "B.BIN", "c.Bin", "d.bin"};
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        written.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(written, expected);
+}
+
+TEST_F(FilesTest, NothingToSaveBeforeABoxWasReadOrWithABadCell) {
+    Save(dir / "none");
+    EXPECT_EQ(dialogsShown, 0);
+
+    form->Vars().BoxSerial = "31234567";
+    Grid(9, PT::Fuel)->SetCell(16, 0, "");
+    Save(dir / "bad");
+    EXPECT_EQ(dialogsShown, 0) << "encoding fails before the dialog";
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], "'' is not a valid integer value");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+
+    errors.clear();
+    Grid(9, PT::Fuel)->SetCell(16, 0, "0");
+    Save("");  // cancelled
+    EXPECT_EQ(dialogsShown, 1);
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST_F(FilesTest, FailedSaveKeepsTheOldFileAndSaysSo) {
+    form->Vars().BoxSerial = "31234567";
+    const std::string path = dir / "old.bin";
+    const std::vector<uint8_t> old(3776, 0x42);
+    WriteBytes(path, old);
+
+    // The disk refuses bytes past 1000: the write fails partway through the file.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Save(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith(QString("Cannot save \"%1\": ").arg(path.c_str())))
+        << errors[0].toStdString();
+    EXPECT_EQ(ReadBytes(path), old);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"old.bin"}) << "no temporary file left behind";
+
+    errors.clear();
+    Save(dir / "missing-folder/x.bin");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains("missing-folder/x.bin"));
+}
+
+TEST_F(FilesTest, OpeningAFileOfTheWrongSizeChangesNothingAndSaysWhy) {
+    FillDistinct(*form);
+    const auto tables = AllProgramTexts(*form);
+    const std::string path = dir / "short.bin";
+    WriteBytes(path, std::vector<uint8_t>(3775, 1));
+    Open(path);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0].toStdString(),
+              "Cannot open \"" + path +
+                  "\": its size is 3775 bytes, but a tuning file has 2305 bytes (2 channels) or "
+                  "3776 bytes (3 channels).");
+    EXPECT_EQ(AllProgramTexts(*form), tables);
+
+    errors.clear();
+    Open("");  // cancelled
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(AllProgramTexts(*form), tables);
+}
+
+TEST_F(FilesTest, OpenDialogOffersBinFilesOfEitherCase) {
+    for (const char* name : {"a.bin", "B.BIN", "c.txt"}) WriteBytes(dir / name, {1});
+    QFileDialog* dialog = form->OpenDialog1;
+    dialog->setNameFilter(TForm1::kTuningFileFilter);
+    dialog->setDirectory(QString::fromStdString(dir.Path().string()));
+    dialog->show();
+    auto* view = dialog->findChild<QListView*>("listView");
+    ASSERT_NE(view, nullptr);
+    const auto offered = [&] {
+        QStringList names;
+        QAbstractItemModel* model = view->model();
+        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+            const QModelIndex index = model->index(row, 0, view->rootIndex());
+            if (model->flags(index) & Qt::ItemIsEnabled) names << index.data().toString();
+        }
+        names.sort();
+        return names;
+    };
+    QTest::qWaitFor([&] { return offered().size() >= 2; });
+    EXPECT_EQ(offered(), QStringList({"B.BIN", "a.bin"}));
+    dialog->hide();
+}
+
+TEST(FileList, ListsTheWorkingFoldersBinFilesAndOpensOnDoubleClick) {
+    TempDir dir;
+    MemoryForm source;
+    FillDistinct(source);
+    source.GridByName(Grid::StrGridConfig).SetCell(0, 0, "7");
+    WriteBytes(dir / "tune.BIN", EncodeTuningFile(source, '2'));
+    WriteBytes(dir / "a.bin", std::vector<uint8_t>(10, 0));
+    WriteBytes(dir / "readme.txt", {1});
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.Path().string()));
+    QStringList errors;
+    SetErrorPresenter([&](const QString& message) { errors << message; });
+    {
+        TForm1 window;
+        QStringList items;
+        for (int i = 0; i < window.FileListBox1->count(); ++i)
+            items << window.FileListBox1->item(i)->text();
+        EXPECT_EQ(items, QStringList({"a.bin", "tune.BIN"}));
+
+        window.FileListBox1DblClick();  // nothing selected
+        EXPECT_TRUE(errors.isEmpty());
+        window.FileListBox1->setCurrentRow(1);
+        window.FileListBox1DblClick();
+        EXPECT_EQ(window.ProgramGridWidget(9, PT::CH2)->Cell(16, 3), ValueAt(9, 1, 16, 3));
+        EXPECT_TRUE(errors.isEmpty());
+
+        window.FileListBox1->setCurrentRow(0);
+        window.FileListBox1DblClick();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].startsWith("Cannot open \"a.bin\": its size is 10 bytes"));
+    }
+    SetErrorPresenter({});
+    QDir::setCurrent(previous);
+}
+
+}  // namespace
