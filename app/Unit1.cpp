@@ -270,11 +270,31 @@ void TForm1::CreateControls() {
         dialog->setModal(true);
     }
 
-    controls_.emplace(Ctl::LabelPress3, WidgetControl(LabelPress3));
-    controls_.emplace(Ctl::ButtonP9, WidgetControl(ButtonP[9]));
-    controls_.emplace(Ctl::RadioButtCH3, WidgetControl(RadioButtCH3));
-    controls_.emplace(Ctl::CheckBoxCH3, WidgetControl(CheckBoxCH3));
-    controls_.emplace(Ctl::ComboBoxPedalRes, WidgetControl(ComboBoxPedalRes));
+    const std::pair<Ctl, QWidget*> named[] = {{Ctl::LabelPress3, LabelPress3},
+                                              {Ctl::ButtonP9, ButtonP[9]},
+                                              {Ctl::RadioButtCH3, RadioButtCH3},
+                                              {Ctl::CheckBoxCH3, CheckBoxCH3},
+                                              {Ctl::ComboBoxPedalRes, ComboBoxPedalRes},
+                                              {Ctl::ButtonDownload, ButtonDownload},
+                                              {Ctl::ButtonSend, ButtonSend},
+                                              {Ctl::ButtonDynoLog, ButtonDynoLog},
+                                              {Ctl::Shape2, Shape2},
+                                              {Ctl::RadioButtP0, RadioButtP0},
+                                              {Ctl::RadioButtP1toP9, RadioButtP1toP9},
+                                              {Ctl::LabelSerial, LabelSerial},
+                                              {Ctl::LabelRPM, LabelRPM},
+                                              {Ctl::LabelPress1, LabelPress1},
+                                              {Ctl::LabelPress2, LabelPress2},
+                                              {Ctl::EditNewSerial, EditNewSerial},
+                                              {Ctl::NumBoxStartTime, NumBoxStartTime},
+                                              {Ctl::RadioButtCH1, RadioButtCH1},
+                                              {Ctl::RadioButtCH2, RadioButtCH2},
+                                              {Ctl::CheckBoxCH1, CheckBoxCH1},
+                                              {Ctl::CheckBoxCH2, CheckBoxCH2},
+                                              {Ctl::CheckBoxCopySend, CheckBoxCopySend},
+                                              {Ctl::StaticText1, StaticText1}};
+    for (const auto& [id, widget] : named) controls_.emplace(id, WidgetControl(widget));
+    for (int n = 0; n <= 8; ++n) controls_.emplace(ProgramButton(n), WidgetControl(ButtonP[n]));
 }
 
 void TForm1::CreateServicePage() {

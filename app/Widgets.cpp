@@ -9,8 +9,10 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QPainter>
+#include <QSpinBox>
 #include <QStyleOptionHeader>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -289,6 +291,8 @@ void WidgetControl::SetEnabled(bool enabled) {
 }
 
 std::string WidgetControl::Caption() const {
+    if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return edit->text().toStdString();
+    if (auto* spin = qobject_cast<QSpinBox*>(widget_)) return spin->cleanText().toStdString();
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->text().toStdString();
     if (auto* label = qobject_cast<QLabel*>(widget_)) return label->text().toStdString();
     if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->title().toStdString();
@@ -298,6 +302,11 @@ std::string WidgetControl::Caption() const {
 
 void WidgetControl::SetCaption(const std::string& caption) {
     const QString text = QString::fromStdString(caption);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return edit->setText(text);
+    if (auto* spin = qobject_cast<QSpinBox*>(widget_)) {
+        if (text.isEmpty()) return spin->clear();
+        return spin->setValue(text.toInt());
+    }
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
     if (auto* label = qobject_cast<QLabel*>(widget_)) return label->setText(text);
     if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->setTitle(text);
@@ -326,6 +335,18 @@ void WidgetControl::SetColor(TColor color) {
     pal.setColor(widget_->foregroundRole(), ToQColor(color));
     pal.setColor(QPalette::ButtonText, ToQColor(color));
     widget_->setPalette(pal);
+}
+
+int WidgetControl::ItemIndex() const {
+    auto* combo = qobject_cast<QComboBox*>(widget_);
+    return combo != nullptr ? combo->currentIndex() : -1;
+}
+
+void WidgetControl::SetItemIndex(int index) {
+    auto* combo = qobject_cast<QComboBox*>(widget_);
+    if (combo == nullptr) return;
+    // An index the list does not have leaves nothing selected.
+    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
 }
 
 void TFormScrollArea::wheelEvent(QWheelEvent* event) {

@@ -159,6 +159,8 @@ class WidgetControl : public Control {
     void SetChecked(bool checked) override;
     TColor Color() const override;
     void SetColor(TColor color) override;
+    int ItemIndex() const override;
+    void SetItemIndex(int index) override;
 
   private:
     QWidget* widget_;

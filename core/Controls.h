@@ -48,6 +48,9 @@ class Control {
     virtual void SetChecked(bool checked) = 0;
     virtual TColor Color() const = 0;
     virtual void SetColor(TColor color) = 0;
+    // The selected entry of a list (-1: none).
+    virtual int ItemIndex() const = 0;
+    virtual void SetItemIndex(int index) = 0;
 };
 
 // One line series of a curve chart.
@@ -70,7 +73,38 @@ enum class Ctl {
     RadioButtCH3,
     CheckBoxCH3,
     ComboBoxPedalRes,
+    ButtonDownload,
+    ButtonSend,
+    ButtonDynoLog,
+    Shape2,
+    RadioButtP0,
+    RadioButtP1toP9,
+    LabelSerial,
+    LabelRPM,
+    LabelPress1,
+    LabelPress2,
+    EditNewSerial,
+    NumBoxStartTime,
+    RadioButtCH1,
+    RadioButtCH2,
+    CheckBoxCH1,
+    CheckBoxCH2,
+    CheckBoxCopySend,
+    StaticText1,
+    ButtonP0,  // ButtonP0 .. ButtonP8 follow in order; ButtonP9 is above
+    ButtonP1,
+    ButtonP2,
+    ButtonP3,
+    ButtonP4,
+    ButtonP5,
+    ButtonP6,
+    ButtonP7,
+    ButtonP8,
 };
+
+inline Ctl ProgramButton(int n) {
+    return n == 9 ? Ctl::ButtonP9 : static_cast<Ctl>(static_cast<int>(Ctl::ButtonP0) + n);
+}
 
 enum class Grid {
     StrGridConfig,

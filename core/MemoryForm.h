@@ -49,10 +49,13 @@ class MemoryControl : public Control {
     void SetChecked(bool checked) override { checked_ = checked; }
     TColor Color() const override { return color_; }
     void SetColor(TColor color) override { color_ = color; }
+    int ItemIndex() const override { return itemIndex_; }
+    void SetItemIndex(int index) override { itemIndex_ = index; }
 
   private:
     bool enabled_ = true;
     bool checked_ = false;
+    int itemIndex_ = -1;
     std::string caption_;
     TColor color_ = clWindow;
 };

@@ -18,6 +18,12 @@ struct Variables {
     uint8_t DynoLogging = 0;
     uint8_t LastCommand = 0;
     uint8_t ActiveProgram = 0;
+    // The code of the response the last command asked for (ACK for writes), 0 for none.
+    // A response can only start with it, or with a live message while the stream runs.
+    uint8_t Awaiting = 0;
+    // A conversion error of the live handling has been shown and not cleared since: the
+    // stream goes on without repeating it.
+    bool LiveErrorShown = false;
 
     // The last live data message.
     uint16_t LiveRpm = 0;

@@ -1,0 +1,133 @@
+#include "LinkSupport.h"
+
+#include "BoxImage.h"
+#include "DynoLog.h"
+#include "TableLayout.h"
+
+BoxAnswers::BoxAnswers(char e) : edition(e) {
+    serial = e == '3' ? "30012345" : (e == '2' ? "20054321" : "X0000000");
+    const size_t size = e == '3' ? kImageSize3 : kImageSize2;
+    for (size_t i = 0; i < size; ++i)
+        image.push_back(static_cast<uint8_t>((i * 7 + i / 256) & 0xFF));
+    if (e == '3') {
+        for (int k = 0; k < 32; ++k) config.push_back(static_cast<uint8_t>(0xF0 + k));
+    } else {
+        config = {200};
+    }
+    sent.assign(384, 0);
+    const uint8_t records[][3] = {{0x05, 0x00, 0x42},
+                                  {0x90, 0x08, 0xA1},
+                                  {0x03, 0x00, 0x1B},
+                                  {0x06, 0x00, 0x04},
+                                  {0x01, 0x00, 0x00}};
+    for (int k = 0; k < 5; ++k) {
+        for (int b = 0; b < 3; ++b) sent[static_cast<size_t>(k * 3 + b)] = records[k][b];
+    }
+    sent[192] = 0x05;
+    sent[194] = 0x06;
+}
+
+std::vector<uint8_t> BoxAnswers::AnswerTo(const std::vector<uint8_t>& command) const {
+    const auto with = [](uint8_t code, std::vector<uint8_t> data) {
+        data.insert(data.begin(), code);
+        return data;
+    };
+    switch (command.at(0)) {
+        case Cmd::ReadSerial:
+            return with(Cmd::ReadSerial, {serial.begin(), serial.end()});
+        case Cmd::ReadImage2:
+        case Cmd::ReadImage3:
+            return with(command[0], image);
+        case Cmd::ReadProgram:
+            return {Cmd::ReadProgram, program, 0};
+        case Cmd::ReadConfig2:
+        case Cmd::ReadConfig3:
+            return with(command[0], config);
+        case Cmd::ReadStartTime:
+            return {Cmd::ReadStartTime, startTime};
+        case Cmd::ReadPedal:
+            return {Cmd::ReadPedal, pedal};
+        case Cmd::ReadSentData:
+            return with(Cmd::ReadSentData, sent);
+        case Cmd::LiveOff2:
+        case Cmd::LiveOff3:
+            return {};
+        default:
+            return {ACK};
+    }
+}
+
+LinkFixture::LinkFixture() {
+    ApplyEditionLayout(form, '2');
+    RxBufferT zero{};
+    uint16_t cursor = 0;
+    DecodeImage3(form, zero, cursor);
+    DecodeConfigRow(zero, form.GridByName(Grid::StrGridConfig), cursor);
+    cursor = 0;
+    LabelDynoLogTable(form, zero, cursor);
+    ShowDynoLog(form, vars.DynoLogP0, true);
+    ShowDynoLog(form, vars.DynoLogP1toP9, true);
+    form.ControlByName(Ctl::RadioButtP0).SetChecked(true);
+    form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(1);
+    form.ControlByName(Ctl::NumBoxStartTime).SetCaption("0");
+}
+
+std::vector<std::vector<uint8_t>> SplitCommands(const std::vector<uint8_t>& written, char edition) {
+    std::vector<std::vector<uint8_t>> commands;
+    size_t i = 0;
+    while (i < written.size()) {
+        const uint8_t code = written[i];
+        size_t length = 1;
+        switch (code) {
+            case Cmd::WriteSerial:
+                length = 9;
+                break;
+            case Cmd::WriteImage2:
+                length = 1 + kImageSize2;
+                break;
+            case Cmd::WriteImage3:
+                length = 1 + kImageSize3;
+                break;
+            case Cmd::WriteConfig2:
+            case Cmd::WriteStartTime:
+            case Cmd::WritePedal:
+            case Cmd::SelectProgram:
+                length = 2;
+                break;
+            case Cmd::WriteConfig3:
+                length = 33;
+                break;
+            default:
+                break;
+        }
+        (void)edition;
+        commands.emplace_back(
+            written.begin() + static_cast<long>(i),
+            written.begin() + static_cast<long>(std::min(i + length, written.size())));
+        i += length;
+    }
+    return commands;
+}
+
+std::vector<uint8_t> LinkFixture::Converse(const BoxAnswers& box,
+                                           const std::vector<size_t>& split) {
+    std::vector<uint8_t> codes;
+    size_t splitIndex = 0;
+    for (int guard = 0; guard < 50; ++guard) {
+        const std::vector<uint8_t> written = port.Take();
+        if (written.empty()) break;
+        for (const auto& command : SplitCommands(written, box.edition)) {
+            codes.push_back(command[0]);
+            const std::vector<uint8_t> answer = box.AnswerTo(command);
+            size_t at = 0;
+            while (at < answer.size()) {
+                size_t chunk = answer.size() - at;
+                if (!split.empty()) chunk = std::min(chunk, split[splitIndex++ % split.size()]);
+                Receive({answer.begin() + static_cast<long>(at),
+                         answer.begin() + static_cast<long>(at + chunk)});
+                at += chunk;
+            }
+        }
+    }
+    return codes;
+}

@@ -1,0 +1,442 @@
+#include <random>
+
+#include "BoxImage.h"
+#include "Conversions.h"
+#include "LinkSupport.h"
+#include "TestSupport.h"
+#include "TuningFile.h"
+
+namespace {
+
+using PT = ProgramTable;
+
+// What a finished download leaves in the window, for comparing runs.
+struct Outcome {
+    std::vector<uint8_t> commands;
+    std::vector<std::string> tables;
+    std::vector<std::string> config;
+    std::vector<std::string> labels;
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome Capture(LinkFixture& f, std::vector<uint8_t> commands) {
+    Outcome o{std::move(commands), AllProgramTexts(f.form), {}, {}};
+    for (int k = 0; k < 16; ++k)
+        o.config.push_back(f.form.GridByName(Grid::StrGridConfig).Cell(k, 0));
+    for (Ctl c : {Ctl::LabelSerial, Ctl::EditNewSerial, Ctl::NumBoxStartTime, Ctl::StaticText1}) {
+        o.labels.push_back(f.form.ControlByName(c).Caption());
+    }
+    o.labels.push_back(std::to_string(f.form.ControlByName(Ctl::ComboBoxPedalRes).ItemIndex()));
+    o.labels.push_back(f.vars.BoxSerial);
+    o.labels.push_back(f.form.GridByName(Grid::StrGridDynoLog).Cell(16, 0));
+    for (int r = 0; r < 5; ++r)
+        o.labels.push_back(f.form.GridByName(Grid::StrGridSDdata).Cell(0, r));
+    return o;
+}
+
+Outcome RunDownload(char edition, const std::vector<size_t>& split = {}) {
+    LinkFixture f;
+    BoxAnswers box(edition);
+    Download(f.link);
+    return Capture(f, f.Converse(box, split));
+}
+
+int16_t ImageValue(const BoxAnswers& box, size_t offset) {
+    return static_cast<int16_t>((box.image[offset] << 8) | box.image[offset + 1]);
+}
+
+TEST(DownloadChain, ThreeChannelBoxFillsTheWindow) {
+    LinkFixture f;
+    BoxAnswers box('3');
+    Download(f.link);
+    EXPECT_EQ(f.port.written, std::vector<uint8_t>{0x1E});
+    const auto commands = f.Converse(box);
+    EXPECT_EQ(commands, (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+
+    EXPECT_EQ(f.vars.BoxSerial, "30012345");
+    EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), "BOX serial: 30012345 (Stellix)");
+    EXPECT_EQ(f.form.ControlByName(Ctl::EditNewSerial).Caption(), "30012345");
+    EXPECT_TRUE(f.form.Program(5, PT::Fuel).Enabled()) << "3-channel layout applied";
+    EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(1, 0), std::to_string(ImageValue(box, 0)));
+    EXPECT_EQ(f.form.Program(9, PT::Fuel).Cell(16, 0), std::to_string(ImageValue(box, 3742)));
+    EXPECT_EQ(f.form.Program(1, PT::CH3).Cell(1, 0), std::to_string(ImageValue(box, 256)));
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(0, 0), std::to_string(0xF0F1));
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(15, 0), std::to_string(0x0E0F));
+    EXPECT_EQ(f.form.ControlByName(Ctl::NumBoxStartTime).Caption(), "7");
+    EXPECT_EQ(f.form.ControlByName(Ctl::ComboBoxPedalRes).ItemIndex(), 2);
+    EXPECT_EQ(f.vars.ActiveProgram, 4);
+    EXPECT_EQ(f.form.ControlByName(Ctl::ButtonP4).Color(), clBlue);
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridDynoLog).Cell(1, 0),
+              f.form.Program(1, PT::CH1).Cell(1, 0))
+        << "the log's RPM row follows the image";
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridSDdata).Cell(0, 0), "Bosch");
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridSDdata).Cell(0, 1), "AB");
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridSDdata).Cell(1, 0), "Melexis");
+}
+
+TEST(DownloadChain, TwoChannelBoxStopsAfterTheStartTime) {
+    LinkFixture f;
+    BoxAnswers box('2');
+    for (int n = 1; n <= 9; ++n) f.form.Program(n, PT::CH3).SetCell(3, 3, "old");
+    f.form.GridByName(Grid::StrGridConfig).SetCell(5, 0, "keep");
+    Download(f.link);
+    EXPECT_EQ(f.Converse(box), (std::vector<uint8_t>{0x1E, 0x02, 0x1F, 0x20, 0x21}));
+    EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), "BOX serial: 20054321 (Corvane)");
+    EXPECT_EQ(f.form.Program(2, PT::CH1).Cell(1, 0), std::to_string(ImageValue(box, 256)));
+    EXPECT_EQ(f.form.Program(9, PT::CH2).Cell(16, 3), std::to_string(ImageValue(box, 2302)));
+    EXPECT_EQ(f.form.Program(4, PT::CH3).Cell(3, 3), "0");
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(0, 0), "200");
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(5, 0), "keep");
+    EXPECT_EQ(f.form.ControlByName(Ctl::ComboBoxPedalRes).ItemIndex(), 1) << "not read";
+}
+
+TEST(DownloadChain, UnknownEditionEndsAfterTheSerialReport) {
+    LinkFixture f;
+    Download(f.link);
+    EXPECT_EQ(f.Converse(BoxAnswers('X')), (std::vector<uint8_t>{0x1E}));
+    EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), "BOX serial: X0000000");
+    EXPECT_EQ(f.form.ControlByName(Ctl::EditNewSerial).Caption(), "X0000000");
+}
+
+TEST(Assembler, EverySplitOfEveryResponseGivesTheSameDownload) {
+    for (char edition : {'2', '3'}) {
+        const Outcome whole = RunDownload(edition);
+        // Two chunks: split each response at every offset in turn.
+        BoxAnswers box(edition);
+        for (size_t first = 1; first < 3745; first += (first < 40 ? 1 : 97)) {
+            ASSERT_EQ(RunDownload(edition, {first, 4096}), whole) << edition << " split " << first;
+        }
+        for (size_t size : {1, 2, 3, 13, 32, 64, 1000}) {
+            ASSERT_EQ(RunDownload(edition, {size}), whole) << edition << " chunks of " << size;
+        }
+        std::mt19937 random(edition);
+        for (int run = 0; run < 30; ++run) {
+            std::vector<size_t> sizes;
+            for (int k = 0; k < 20; ++k) sizes.push_back(1 + random() % 700);
+            ASSERT_EQ(RunDownload(edition, sizes), whole) << edition << " run " << run;
+        }
+    }
+}
+
+TEST(Assembler, SplitAtEveryOffsetOfTheShortResponses) {
+    // Every offset of every response but the two images, which the test above samples.
+    for (char edition : {'2', '3'}) {
+        const Outcome whole = RunDownload(edition);
+        for (size_t first = 1; first < 385; ++first) {
+            ASSERT_EQ(RunDownload(edition, {first, 4096}), whole) << edition << " split " << first;
+        }
+    }
+}
+
+TEST(Assembler, ImageIsDecodedOnlyWhenComplete) {
+    LinkFixture f;
+    BoxAnswers box('3');
+    f.vars.BoxSerial = "30012345";
+    f.form.Program(1, PT::CH1).SetCell(1, 0, "before");
+    f.port.PutChar(Cmd::ReadImage3);  // as the chain would
+    f.vars.Awaiting = Cmd::ReadImage3;
+    f.port.Take();
+    std::vector<uint8_t> answer = box.AnswerTo({Cmd::ReadImage3});
+    for (size_t at = 0; at < 3000; at += 1000) {
+        f.Receive({answer.begin() + static_cast<long>(at),
+                   answer.begin() + static_cast<long>(at + 1000)});
+        EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(1, 0), "before");
+        EXPECT_TRUE(f.port.written.empty());
+    }
+    f.Receive({answer.begin() + 3000, answer.end() - 1});  // 3744 bytes in all
+    EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(1, 0), "before");
+    EXPECT_TRUE(f.port.written.empty());
+    f.Receive({answer.back()});
+    EXPECT_NE(f.form.Program(1, PT::CH1).Cell(1, 0), "before");
+    EXPECT_EQ(f.port.Take(), std::vector<uint8_t>{Cmd::ReadProgram});
+}
+
+TEST(Assembler, GarbageBeforeAResponseIsDropped) {
+    for (char edition : {'2', '3'}) {
+        const Outcome whole = RunDownload(edition);
+        LinkFixture f;
+        BoxAnswers box(edition);
+        Download(f.link);
+        // Bytes that cannot start the awaited answer come first, in the same notice.
+        f.Receive({0x00, 0xFF, 0x77, 0x05, 0x23});
+        EXPECT_EQ(f.vars.RxPos, 0);
+        EXPECT_EQ(Capture(f, f.Converse(box)), whole);
+    }
+}
+
+TEST(Assembler, SilentBoxStopsTheChainAtThatStep) {
+    const std::vector<uint8_t> chain = {0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
+    for (size_t silentFrom = 0; silentFrom < chain.size(); ++silentFrom) {
+        LinkFixture f;
+        BoxAnswers box('3');
+        Download(f.link);
+        std::vector<uint8_t> sent;
+        while (!f.port.written.empty()) {
+            const auto written = f.port.Take();
+            sent.push_back(written[0]);
+            if (sent.size() > silentFrom) break;
+            f.Receive(box.AnswerTo(written));
+        }
+        EXPECT_EQ(sent, std::vector<uint8_t>(chain.begin(), chain.begin() + silentFrom + 1));
+        EXPECT_TRUE(f.port.written.empty());
+        // The user can start afresh.
+        Download(f.link);
+        EXPECT_EQ(f.Converse(box), chain);
+    }
+}
+
+TEST(Assembler, BufferNeverOverflowsAndRecovers) {
+    LinkFixture f;
+    BoxAnswers box('3');
+    Download(f.link);
+    f.port.Take();
+    // A serial report start followed by far more bytes than the buffer holds.
+    std::vector<uint8_t> flood(10000, 0x1E);
+    f.Receive(flood);
+    EXPECT_LT(f.vars.RxPos, kRxBufferSize);
+    // The first nine bytes made a serial report; the rest were dropped.
+    EXPECT_EQ(f.vars.BoxSerial, std::string(8, '\x1E'));
+
+    LinkFixture g;
+    g.vars.BoxSerial = "30012345";
+    g.vars.Awaiting = Cmd::ReadSentData;
+    std::vector<uint8_t> longRun(9000, 0x23);
+    g.Receive(longRun);
+    EXPECT_LE(g.vars.RxPos, kRxBufferSize);
+    Download(g.link);
+    EXPECT_EQ(g.Converse(box).size(), 7u);
+}
+
+TEST(SendChain, ThreeChannelWritesBackExactlyWhatTheTablesHold) {
+    LinkFixture f;
+    BoxAnswers box('3');
+    Download(f.link);
+    f.Converse(box);
+    FillDistinct(f.form);
+    f.form.GridByName(Grid::StrGridConfig).SetCell(15, 0, "65535");
+    f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("5");
+    f.form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(0);
+    const auto tables = AllProgramTexts(f.form);
+    std::vector<uint8_t> image(3744);
+    uint16_t cursor = 0;
+    EncodeImage3(f.form, image, cursor);
+    std::vector<uint8_t> config(32);
+    cursor = 0;
+    EncodeConfigRow(f.form.GridByName(Grid::StrGridConfig), config, cursor);
+
+    f.port.events.clear();
+    SendSerialNumber(f.link);
+    EXPECT_FALSE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+    std::vector<uint8_t> expected = {0x28, '3', '0', '0', '1', '2', '3', '4', '5'};
+    EXPECT_EQ(f.port.Take(), expected);
+
+    f.Receive({ACK});
+    std::vector<uint8_t> upload = f.port.Take();
+    expected = {0x65};
+    expected.insert(expected.end(), image.begin(), image.end());
+    EXPECT_EQ(upload, expected);
+    // Code byte, pause, then 117 blocks of 32 bytes each followed by a pause.
+    ASSERT_EQ(f.port.events.size(), 2 + 2 + 117 * 2u);
+    EXPECT_EQ(f.port.events[2], "write 1");
+    EXPECT_EQ(f.port.events[3], "pause 1");
+    EXPECT_EQ(f.port.events[4], "write 32");
+    EXPECT_EQ(f.port.events.back(), "pause 1");
+
+    f.Receive({ACK});
+    EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+    expected = {0x8E};
+    expected.insert(expected.end(), config.begin(), config.end());
+    EXPECT_EQ(f.port.Take(), expected);
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{0x2B, 5}));
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{0x2C, 0}));
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.written, std::vector<uint8_t>{0x1E});
+
+    // The box stored what was sent: reading it back leaves the tables as they were.
+    box.image = image;
+    box.config = config;
+    box.startTime = 5;
+    box.pedal = 0;
+    EXPECT_EQ(f.Converse(box), (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+    EXPECT_EQ(AllProgramTexts(f.form), tables);
+    EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(15, 0), "65535");
+}
+
+TEST(SendChain, TwoChannelUploadsSeventyTwoBlocksAndSkipsThePedal) {
+    LinkFixture f;
+    BoxAnswers box('2');
+    Download(f.link);
+    f.Converse(box);
+    f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "300");
+    f.port.events.clear();
+    SendSerialNumber(f.link);
+    f.port.Take();
+    f.Receive({ACK});
+    const auto upload = f.port.Take();
+    EXPECT_EQ(upload.size(), 1 + 72 * 32u);
+    EXPECT_EQ(upload[0], 0x01);
+    EXPECT_EQ(std::count(f.port.events.begin(), f.port.events.end(), "write 32"), 72);
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{0x2A, 44}));
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{0x2B, 7})) << "the start time read before";
+    f.Receive({ACK});
+    EXPECT_EQ(f.port.Take(), std::vector<uint8_t>{0x1E});
+}
+
+TEST(SendChain, NewSerialNumberChoosesTheEdition) {
+    LinkFixture f;
+    Download(f.link);
+    f.Converse(BoxAnswers('2'));
+    f.form.ControlByName(Ctl::EditNewSerial).SetCaption("39999999");
+    SendSerialNumber(f.link);
+    f.port.Take();
+    f.Receive({ACK});
+    const auto upload = f.port.Take();
+    EXPECT_EQ(upload.size(), 3745u);
+    EXPECT_EQ(upload[0], 0x65);
+}
+
+TEST(SendChain, SerialNumberMustHaveEightCharacters) {
+    for (const char* serial : {"", "3001234", "3001234\xC3\xA9"}) {
+        LinkFixture f;
+        f.form.ControlByName(Ctl::EditNewSerial).SetCaption(serial);
+        f.form.ControlByName(Ctl::ButtonSend).SetEnabled(true);
+        f.form.ControlByName(Ctl::ButtonDownload).SetEnabled(true);
+        f.vars.BoxSerial = "20000000";
+        try {
+            SendSerialNumber(f.link);
+            ADD_FAILURE() << "accepted '" << serial << "'";
+        } catch (const LinkError& error) {
+            EXPECT_STREQ(
+                error.what(),
+                "The serial number needs 8 characters (letters and digits); nothing was sent.");
+        }
+        EXPECT_TRUE(f.port.written.empty());
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonDownload).Enabled());
+        EXPECT_EQ(f.vars.BoxSerial, "20000000");
+    }
+}
+
+TEST(SendChain, BadCellsSendNoCodeByteWithoutItsData) {
+    struct Case {
+        char edition;
+        std::string configCell, startTime;
+        std::vector<uint8_t> acksBeforeFailure;  // answers before the failing step
+    };
+    {  // configuration byte
+        LinkFixture f;
+        Download(f.link);
+        f.Converse(BoxAnswers('2'));
+        f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "x");
+        SendSerialNumber(f.link);
+        f.Receive({ACK});
+        f.port.Take();
+        EXPECT_THROW(f.Receive({ACK}), ConversionError);
+        EXPECT_TRUE(f.port.written.empty()) << "0x2A is not written without its byte";
+    }
+    {  // start time
+        LinkFixture f;
+        Download(f.link);
+        f.Converse(BoxAnswers('3'));
+        SendSerialNumber(f.link);
+        f.Receive({ACK});
+        f.Receive({ACK});
+        f.port.Take();
+        f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("");
+        f.Receive({ACK});
+        EXPECT_TRUE(f.port.written.empty()) << "an empty start time ends the chain";
+    }
+    {  // image
+        LinkFixture f;
+        Download(f.link);
+        f.Converse(BoxAnswers('3'));
+        f.form.Program(9, PT::Fuel).SetCell(16, 0, "");
+        SendSerialNumber(f.link);
+        f.port.Take();
+        EXPECT_THROW(f.Receive({ACK}), ConversionError);
+        EXPECT_TRUE(f.port.written.empty());
+    }
+}
+
+TEST(SendChain, AckWithExtraBytesIsNotRecognised) {
+    LinkFixture f;
+    Download(f.link);
+    f.Converse(BoxAnswers('3'));
+    SendSerialNumber(f.link);
+    f.port.Take();
+    f.Receive({ACK, 0x00});
+    EXPECT_TRUE(f.port.written.empty());
+}
+
+TEST(ProgramSelection, WritesTheNumberAndMarksOnAck) {
+    LinkFixture f;
+    f.form.SetPageIndex(2);
+    SelectProgram(f.link, 4);
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{0x29, 4}));
+    EXPECT_EQ(f.vars.ActiveProgram, 4);
+    EXPECT_NE(f.form.ControlByName(Ctl::ButtonP4).Color(), clBlue) << "only after the ACK";
+    f.Receive({ACK});
+    EXPECT_EQ(f.form.ControlByName(Ctl::ButtonP4).Color(), clBlue);
+    EXPECT_EQ(f.form.PageIndex(), 4);
+    EXPECT_TRUE(f.port.written.empty());
+
+    f.vars.DynoLogging = 1;
+    SelectProgram(f.link, 7);
+    f.vars.DynoLogging = 0;
+    f.port.open = false;
+    SelectProgram(f.link, 8);
+    EXPECT_TRUE(f.port.written.empty());
+    EXPECT_EQ(f.vars.ActiveProgram, 4);
+}
+
+TEST(MarkActiveProgram, ColoursOneButtonAndShowsItsPage) {
+    struct Case {
+        int page;
+        uint8_t n;
+        int pageAfter;
+    };
+    for (const Case c : {Case{0, 3, 0}, Case{4, 0, 4}, Case{2, 9, 9}, Case{5, 12, 5}}) {
+        LinkFixture f;
+        f.form.SetPageIndex(c.page);
+        MarkActiveProgram(f.form, f.vars, c.n);
+        for (int k = 0; k <= 9; ++k) {
+            EXPECT_EQ(f.form.ControlByName(ProgramButton(k)).Color(), k == c.n ? clBlue : 0u);
+        }
+        EXPECT_EQ(f.form.PageIndex(), c.pageAfter);
+        EXPECT_EQ(f.vars.ActiveProgram, c.n);
+    }
+}
+
+TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
+    struct Case {
+        const char* serial;
+        uint8_t program;
+        std::vector<uint8_t> on, off;
+    };
+    for (const Case& c : {Case{"30000000", 0, {0x79}, {0x78}}, Case{"20000000", 3, {0x15}, {0x14}},
+                          Case{"", 0, {}, {}}}) {
+        LinkFixture f;
+        f.vars.BoxSerial = c.serial;
+        f.vars.ActiveProgram = c.program;
+        SwitchDynoLog(f.link);
+        EXPECT_EQ(f.port.Take(), c.on);
+        EXPECT_EQ(f.vars.DynoLogging, 1);
+        EXPECT_EQ(f.form.ControlByName(Ctl::ButtonDynoLog).Caption(), "Dyno log OFF");
+        EXPECT_EQ(f.form.ControlByName(Ctl::Shape2).Color(), clLime);
+        EXPECT_FALSE(f.form.ControlByName(Ctl::ButtonDownload).Enabled());
+        EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP0).Checked(), c.program == 0);
+        if (c.program != 0) EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP1toP9).Caption(), "P=3");
+        SwitchDynoLog(f.link);
+        EXPECT_EQ(f.port.Take(), c.off);
+        EXPECT_EQ(f.vars.DynoLogging, 0);
+        EXPECT_EQ(f.form.ControlByName(Ctl::ButtonDynoLog).Caption(), "Dyno log ON");
+        EXPECT_EQ(f.form.ControlByName(Ctl::Shape2).Color(), clRed);
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+    }
+}
+
+}  // namespace
