@@ -24,6 +24,11 @@ std::function<void(const QUrl&)>& UrlOpener() {
     return opener;
 }
 
+QStringList& ExtraPorts() {
+    static QStringList ports;
+    return ports;
+}
+
 TForm1::FileChooser& Chooser() {
     static TForm1::FileChooser chooser = [](QFileDialog* dialog) {
         if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
@@ -108,8 +113,10 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     Form1 = this;
 
     CreateControls();
+    link_.emplace(*this, vars_, *ApdComPort1);
     WireHandlers();
 
+    ComboBoxComPortsDropDown();
     ApplyEditionLayout(*this, '2');
     ButtonP9()->setEnabled(false);
     StrGridConfNam->SetCell(0, 0, "RPM pls.");
@@ -124,6 +131,10 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     uint16_t cursor = 0;
     DecodeImage3(*this, vars_.RxBuffer, cursor);
     DecodeConfigRow(vars_.RxBuffer, *StrGridConfig, cursor);
+    cursor = 0;
+    LabelDynoLogTable(*this, vars_.RxBuffer, cursor);
+    ShowDynoLog(*this, vars_.DynoLogP0, true);
+    ShowDynoLog(*this, vars_.DynoLogP1toP9, true);
 
     for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
         FileListBox1->addItem(QString::fromStdString(name));
@@ -256,6 +267,9 @@ void TForm1::CreateControls() {
     RadioButtP1toP9 =
         Place(new QRadioButton(QStringLiteral("P>0"), w), "RadioButtP1toP9", 504, 604, 40, 14);
 
+    ApdComPort1 = new TApdComPort(this);
+    ApdComPort1->setObjectName(QStringLiteral("ApdComPort1"));
+
     SaveDialog1 = new QFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
@@ -270,6 +284,9 @@ void TForm1::CreateControls() {
         dialog->setModal(true);
     }
 
+    for (QLabel* label : {LabelSerial, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
+        label->setProperty("autoSize", true);
+    }
     const std::pair<Ctl, QWidget*> named[] = {{Ctl::LabelPress3, LabelPress3},
                                               {Ctl::ButtonP9, ButtonP[9]},
                                               {Ctl::RadioButtCH3, RadioButtCH3},
@@ -292,7 +309,8 @@ void TForm1::CreateControls() {
                                               {Ctl::CheckBoxCH1, CheckBoxCH1},
                                               {Ctl::CheckBoxCH2, CheckBoxCH2},
                                               {Ctl::CheckBoxCopySend, CheckBoxCopySend},
-                                              {Ctl::StaticText1, StaticText1}};
+                                              {Ctl::StaticText1, StaticText1},
+                                              {Ctl::CheckBoxCH3, CheckBoxCH3}};
     for (const auto& [id, widget] : named) controls_.emplace(id, WidgetControl(widget));
     for (int n = 0; n <= 8; ++n) controls_.emplace(ProgramButton(n), WidgetControl(ButtonP[n]));
 }
@@ -398,6 +416,30 @@ void TForm1::WireHandlers() {
         connect(grid, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
     }
     connect(StrGridConfig, &TStringGrid::mouseDown, this, &TForm1::StrGridConfigMouseDown);
+    connect(ComboBoxComPorts, &TComboBox::dropDown, this, &TForm1::ComboBoxComPortsDropDown);
+    connect(ComboBoxComPorts, &QComboBox::activated, this, &TForm1::ComboBoxComPortsSelect);
+    // A port name typed by hand is as good as one picked from the list.
+    connect(ComboBoxComPorts->lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& text) {
+                if (!text.trimmed().isEmpty()) ButtonConnect->setEnabled(true);
+            });
+    connect(ButtonConnect, &QToolButton::clicked, this, &TForm1::ButtonConnectClick);
+    connect(ButtonDownload, &QPushButton::clicked, this, &TForm1::ButtonDownloadClick);
+    connect(ButtonSend, &QPushButton::clicked, this, &TForm1::ButtonSendClick);
+    void (TForm1::*const programHandlers[10])() = {&TForm1::ButtonP0Click, &TForm1::ButtonP1Click,
+                                                   &TForm1::ButtonP2Click, &TForm1::ButtonP3Click,
+                                                   &TForm1::ButtonP4Click, &TForm1::ButtonP5Click,
+                                                   &TForm1::ButtonP6Click, &TForm1::ButtonP7Click,
+                                                   &TForm1::ButtonP8Click, &TForm1::ButtonP9Click};
+    for (int n = 0; n <= 9; ++n)
+        connect(ButtonP[n], &QPushButton::clicked, this, programHandlers[n]);
+    connect(ButtonDynoLog, &QPushButton::clicked, this, &TForm1::ButtonDynoLogClick);
+    connect(ApdComPort1, &TApdComPort::TriggerAvail, this, &TForm1::ApdComPort1TriggerAvail);
+    connect(ApdComPort1, &TApdComPort::ConnectionLost, this, &TForm1::ConnectionLost);
+    connect(ButtonCopyPaste, &QPushButton::clicked, this, &TForm1::ButtonCopyPasteClick);
+    connect(ButtonResetLog, &QPushButton::clicked, this, &TForm1::ButtonResetLogClick);
+    connect(RadioButtP0, &QRadioButton::clicked, this, &TForm1::RadioButtP0Click);
+    connect(RadioButtP1toP9, &QRadioButton::clicked, this, &TForm1::RadioButtP1toP9Click);
 }
 
 TextGrid& TForm1::ProgramGrid(int program, ProgramTable table) {
@@ -547,4 +589,123 @@ void TForm1::StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 
 void TForm1::StrGridConfigMouseDown() {
     Guarded([&] { ConfigRowMouseDown(*StrGridConfig, vars_.Edition()); });
+}
+
+void TForm1::SetExtraPorts(const QStringList& ports) {
+    ExtraPorts() = ports;
+}
+
+void TForm1::ComboBoxComPortsDropDown() {
+    Guarded([&] {
+        const QString typed = ComboBoxComPorts->currentText();
+        ComboBoxComPorts->clear();
+        QStringList ports;
+        for (const QString& port : ExtraPorts()) {
+            if (TApdComPort::Available(port)) ports << port;
+        }
+        for (const QString& port : TApdComPort::AvailablePorts()) {
+            if (!ports.contains(port)) ports << port;
+        }
+        ComboBoxComPorts->addItems(ports);
+        // Rebuilding the list keeps what the user has typed or picked.
+        ComboBoxComPorts->setCurrentIndex(-1);
+        ComboBoxComPorts->setEditText(typed);
+    });
+}
+
+void TForm1::ComboBoxComPortsSelect() {
+    ButtonConnect->setEnabled(true);
+}
+
+void TForm1::ButtonConnectClick() {
+    Guarded([&] {
+        ApdComPort1->SetPortName(ComboBoxComPorts->currentText());
+        const int number = ApdComPort1->ComNumber();
+        LabelConnPort->setText(number >= 0 ? QString::number(number) : QStringLiteral("X"));
+        if (ApdComPort1->IsOpen()) {
+            if (vars_.DynoLogging == 1) {
+                SwitchDynoLog(*link_);
+                ApdComPort1->Pause(10);
+            }
+            ApdComPort1->SetOpen(false);
+            ShowDisconnected();
+            return;
+        }
+        ApdComPort1->SetOpen(true);
+        if (ApdComPort1->IsOpen()) {
+            Shape1->SetBrushColor(clLime);
+            ButtonConnect->setText(QStringLiteral("Disconnect"));
+            ButtonDownload->setEnabled(true);
+            ButtonSend->setEnabled(true);
+            ButtonDynoLog->setEnabled(true);
+        }
+    });
+}
+
+void TForm1::ShowDisconnected() {
+    Shape1->SetBrushColor(clRed);
+    ButtonConnect->setText(QStringLiteral("Connect"));
+    ButtonDownload->setEnabled(false);
+    ButtonSend->setEnabled(false);
+    ButtonDynoLog->setEnabled(false);
+}
+
+void TForm1::ConnectionLost(const QString& reason) {
+    Guarded([&] {
+        // The port is closed already: the stream is switched off here without a word to it.
+        if (vars_.DynoLogging != 0) {
+            vars_.DynoLogging = 0;
+            ButtonDynoLog->setText(QStringLiteral("Dyno log ON"));
+            Shape2->SetBrushColor(clRed);
+        }
+        vars_.Awaiting = 0;
+        vars_.RxPos = 0;
+        ShowDisconnected();
+        ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));
+    });
+}
+
+void TForm1::ButtonDownloadClick() {
+    Guarded([&] { Download(*link_); });
+}
+
+void TForm1::ButtonSendClick() {
+    Guarded([&] { SendSerialNumber(*link_); });
+}
+
+void TForm1::ButtonPClick(int n) {
+    Guarded([&] { SelectProgram(*link_, n); });
+}
+
+void TForm1::ButtonDynoLogClick() {
+    Guarded([&] { SwitchDynoLog(*link_); });
+}
+
+void TForm1::ApdComPort1TriggerAvail(quint16 count) {
+    Guarded([&] {
+        const QByteArray bytes = ApdComPort1->Read(count);
+        ReceiveBytes(*link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                     static_cast<size_t>(bytes.size()));
+    });
+}
+
+void TForm1::ButtonCopyPasteClick() {
+    Guarded([&] { CopyShownChannel(*this); });
+    if (CheckBoxCopySend->isChecked()) ButtonSendClick();
+}
+
+void TForm1::ButtonResetLogClick() {
+    Guarded([&] { ResetDynoLogP1toP9(*this, vars_); });
+}
+
+void TForm1::RadioButtP0Click() {
+    Guarded([&] {
+        if (RadioButtP0->isChecked()) ShowDynoLog(*this, vars_.DynoLogP0, false);
+    });
+}
+
+void TForm1::RadioButtP1toP9Click() {
+    Guarded([&] {
+        if (RadioButtP1toP9->isChecked()) ShowDynoLog(*this, vars_.DynoLogP1toP9, false);
+    });
 }

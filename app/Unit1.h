@@ -15,8 +15,11 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "Controls.h"
+#include "Link.h"
+#include "TApdComPort.h"
 #include "Variables.h"
 #include "Widgets.h"
 
@@ -51,6 +54,9 @@ class TForm1 : public QMainWindow, public FormControls {
     // tests replace it.
     using FileChooser = std::function<QString(QFileDialog* dialog)>;
     static void SetFileChooser(FileChooser chooser);
+
+    // Ports listed before the system's own, such as a simulated box's pseudo-terminal.
+    static void SetExtraPorts(const QStringList& ports);
 
     // Top-level controls, in creation order.
     QToolButton* ButtonConnect;
@@ -88,6 +94,7 @@ class TForm1 : public QMainWindow, public FormControls {
     QRadioButton* RadioButtP1toP9;
     QFileDialog* SaveDialog1;
     QFileDialog* OpenDialog1;
+    TApdComPort* ApdComPort1;
 
     // Inside GroupBox1.
     QCheckBox* CheckBoxCopySend;
@@ -138,6 +145,27 @@ class TForm1 : public QMainWindow, public FormControls {
     void ButtonPasteProgClick();
     void StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers);
     void StrGridConfigMouseDown();
+    void ComboBoxComPortsDropDown();
+    void ComboBoxComPortsSelect();
+    void ButtonConnectClick();
+    void ButtonDownloadClick();
+    void ButtonSendClick();
+    void ButtonP0Click() { ButtonPClick(0); }
+    void ButtonP1Click() { ButtonPClick(1); }
+    void ButtonP2Click() { ButtonPClick(2); }
+    void ButtonP3Click() { ButtonPClick(3); }
+    void ButtonP4Click() { ButtonPClick(4); }
+    void ButtonP5Click() { ButtonPClick(5); }
+    void ButtonP6Click() { ButtonPClick(6); }
+    void ButtonP7Click() { ButtonPClick(7); }
+    void ButtonP8Click() { ButtonPClick(8); }
+    void ButtonP9Click() { ButtonPClick(9); }
+    void ButtonDynoLogClick();
+    void ApdComPort1TriggerAvail(quint16 count);
+    void ButtonCopyPasteClick();
+    void ButtonResetLogClick();
+    void RadioButtP0Click();
+    void RadioButtP1toP9Click();
 
   private:
     void CreateControls();
@@ -145,8 +173,12 @@ class TForm1 : public QMainWindow, public FormControls {
     void CreateProgramPage(int program);
     void WireHandlers();
     QString ChooseFile(QFileDialog* dialog);
+    void ButtonPClick(int n);
+    void ShowDisconnected();
+    void ConnectionLost(const QString& reason);
 
     Variables vars_;
+    std::optional<Link> link_;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;
     std::array<std::array<TStringGrid*, 4>, 10> programGrids_{};  // [program][table]

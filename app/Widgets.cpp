@@ -237,11 +237,12 @@ TChart::TChart(QWidget* parent) : QChartView(parent) {
     axisX_ = new QCategoryAxis();
     axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axisX_->setStartValue(-1);
-    axisX_->setRange(0, 15);
+    axisX_->setRange(-0.5, 15.5);
     QFont axisFont = axisX_->labelsFont();
     axisFont.setPixelSize(7);
     axisX_->setLabelsFont(axisFont);
     axisX_->setTruncateLabels(false);
+    axisX_->setLabelsAngle(-90);
     axisY_ = new QValueAxis();
     axisY_->setLabelsFont(axisFont);
     axisY_->setLabelsVisible(false);
@@ -269,7 +270,7 @@ void TChart::Add(double value, const std::string& label) {
     labels_.push_back(label);
     // The axis wants distinct category names; equal labels differ by invisible marks.
     axisX_->append(QString::fromStdString(label) + QString(position, QChar(0x200B)), position);
-    axisX_->setRange(0, 15);
+    axisX_->setRange(-0.5, 15.5);
     const auto [low, high] = std::minmax_element(values_.begin(), values_.end());
     if (*low == *high) {
         axisY_->setRange(*low - 1, *high + 1);
@@ -308,7 +309,14 @@ void WidgetControl::SetCaption(const std::string& caption) {
         return spin->setValue(text.toInt());
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
-    if (auto* label = qobject_cast<QLabel*>(widget_)) return label->setText(text);
+    if (auto* label = qobject_cast<QLabel*>(widget_)) {
+        label->setText(text);
+        // Labels that show live values grow with their text, as far as it reaches.
+        if (label->property("autoSize").toBool()) {
+            label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+        }
+        return;
+    }
     if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->setTitle(text);
     if (auto* combo = qobject_cast<QComboBox*>(widget_)) return combo->setCurrentText(text);
     widget_->setWindowTitle(text);

@@ -230,9 +230,9 @@ void HandleLiveMessage(Link& link) {
     vars.LiveTemp2 = WordAt(rx, 9);
     vars.LivePress3 = WordAt(rx, 11);
     // The message is consumed before anything below can fail on a table cell.
-    std::memmove(vars.RxBuffer.data(), vars.RxBuffer.data() + kLiveMessageSize,
-                 vars.RxPos - kLiveMessageSize);
-    vars.RxPos = static_cast<uint16_t>(vars.RxPos - kLiveMessageSize);
+    std::memmove(vars.RxBuffer.data(), vars.RxBuffer.data() + kLiveMessageLength,
+                 vars.RxPos - kLiveMessageLength);
+    vars.RxPos = static_cast<uint16_t>(vars.RxPos - kLiveMessageLength);
 
     C(link, Ctl::LabelRPM).SetCaption("RPM: " + WordToText(vars.LiveRpm));
     C(link, Ctl::LabelPress1)
@@ -390,9 +390,9 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
         if (vars.RxPos > 0 && vars.RxBuffer[0] == Cmd::LiveData) {
             // Every complete live message is handled, in order; the bytes behind it start
             // the next one.
-            while (vars.RxPos >= kLiveMessageSize && vars.RxBuffer[0] == Cmd::LiveData) {
-                if (vars.RxPos > kLiveMessageSize &&
-                    vars.RxBuffer[kLiveMessageSize] != Cmd::LiveData) {
+            while (vars.RxPos >= kLiveMessageLength && vars.RxBuffer[0] == Cmd::LiveData) {
+                if (vars.RxPos > kLiveMessageLength &&
+                    vars.RxBuffer[kLiveMessageLength] != Cmd::LiveData) {
                     // What follows is no message start, so this one is out of step: move on
                     // to the next possible start.
                     vars.RxBuffer[0] = 0;

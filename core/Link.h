@@ -48,7 +48,7 @@ constexpr uint16_t kConfigResponseSize2 = 2;
 constexpr uint16_t kConfigResponseSize3 = 33;
 constexpr uint16_t kByteResponseSize = 2;
 constexpr uint16_t kSentResponseSize = 385;
-constexpr uint16_t kLiveMessageSize = 13;
+constexpr uint16_t kLiveMessageLength = 13;
 constexpr int kUploadBlock = 32;
 
 // The serial line as the routines use it. Bytes leave in the order they are queued.

@@ -83,6 +83,34 @@ void PasteShownProgram(FormControls& form, Variables& vars) {
     ForEachProgramCell(form, vars, page, PasteProgramCell);
 }
 
+void CopyChannelCell(FormControls& form, TextGrid& ch1, TextGrid& ch2, TextGrid& ch3, int row,
+                     int col) {
+    TextGrid* grids[3] = {&ch1, &ch2, &ch3};
+    const Ctl sources[3] = {Ctl::RadioButtCH1, Ctl::RadioButtCH2, Ctl::RadioButtCH3};
+    const Ctl targets[3] = {Ctl::CheckBoxCH1, Ctl::CheckBoxCH2, Ctl::CheckBoxCH3};
+    for (int source = 0; source < 3; ++source) {
+        if (!form.ControlByName(sources[source]).Checked()) continue;
+        const std::string text = grids[source]->Cell(col, row);
+        for (int target = 0; target < 3; ++target) {
+            if (target != source && form.ControlByName(targets[target]).Checked()) {
+                grids[target]->SetCell(col, row, text);
+            }
+        }
+        return;
+    }
+}
+
+void CopyShownChannel(FormControls& form) {
+    const int page = form.PageIndex();
+    if (page < 1 || page > 9) return;
+    TextGrid& ch1 = form.ProgramGrid(page, ProgramTable::CH1);
+    TextGrid& ch2 = form.ProgramGrid(page, ProgramTable::CH2);
+    TextGrid& ch3 = form.ProgramGrid(page, ProgramTable::CH3);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 1; c <= kColumns; ++c) CopyChannelCell(form, ch1, ch2, ch3, r, c);
+    }
+}
+
 void EditCellByKey(Variables& vars, TextGrid& grid, int key, bool ctrl) {
     if (!ctrl) return;
     const int col = grid.Col();

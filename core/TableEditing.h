@@ -28,6 +28,13 @@ int CopyShownProgram(FormControls& form, Variables& vars);
 // been copied yet.
 void PasteShownProgram(FormControls& form, Variables& vars);
 
+// Channel copy: the cell (col, row) of the source channel chosen by the radio buttons goes
+// into each ticked destination channel (the source's own box is ignored).
+void CopyChannelCell(FormControls& form, TextGrid& ch1, TextGrid& ch2, TextGrid& ch3, int row,
+                     int col);
+// Copies the chosen channel of the shown program onto the ticked ones; nothing on Service.
+void CopyShownChannel(FormControls& form);
+
 // One key on a program table: the six Ctrl combinations step, fill, copy or paste the
 // current cell. A text that is not an integer throws ConversionError before anything
 // changes.

@@ -9,8 +9,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target corvane-zel
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    exec build/app/corvane-zel "$@"
+    exec build/app/corvane-zel --simulate "$@"
 fi
 shot="$PWD/build/screenshot.png"
 echo "No display found: starting offscreen and saving a screenshot."
-QT_QPA_PLATFORM=offscreen build/app/corvane-zel --screenshot "$shot" "$@" 2>/dev/null
+QT_QPA_PLATFORM=offscreen build/app/corvane-zel --simulate --screenshot "$shot" "$@" 2>/dev/null

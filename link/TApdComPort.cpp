@@ -1,0 +1,140 @@
+#include "TApdComPort.h"
+
+#include <QCollator>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+TApdComPort::TApdComPort(QObject* parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] {
+        const qint64 waiting = port_.bytesAvailable();
+        if (waiting > 0) emit TriggerAvail(static_cast<quint16>(std::min<qint64>(waiting, 0xFFFF)));
+    });
+    connect(&port_, &QSerialPort::errorOccurred, this, &TApdComPort::OnError);
+}
+
+TApdComPort::~TApdComPort() = default;
+
+void TApdComPort::SetPortName(const QString& name) {
+    name_ = name.trimmed();
+}
+
+int TApdComPort::NumberAtEnd(const QString& name) {
+    static const QRegularExpression digits(QStringLiteral("(\\d+)$"));
+    const QRegularExpressionMatch match = digits.match(name);
+    if (!match.hasMatch()) return -1;
+    bool ok = false;
+    const int number = match.captured(1).right(6).toInt(&ok);
+    return ok ? number : -1;
+}
+
+void TApdComPort::SetOpen(bool open) {
+    if (!open) {
+        if (port_.isOpen()) port_.close();
+        return;
+    }
+    if (port_.isOpen()) return;
+    if (name_.isEmpty()) throw LinkError("No port chosen: pick or type the port of the box.");
+    port_.setPortName(name_);
+    port_.setReadBufferSize(kBufferSize);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QString reason = port_.errorString();
+        port_.clearError();
+        throw LinkError(
+            QStringLiteral("Cannot open port \"%1\": %2").arg(name_, reason).toStdString());
+    }
+    port_.setBaudRate(kBaud);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    // A pseudo-terminal or an adapter without modem lines refuses these; that is harmless.
+    port_.setDataTerminalReady(true);
+    port_.setRequestToSend(true);
+    port_.clearError();
+}
+
+bool TApdComPort::IsOpen() const {
+    return port_.isOpen();
+}
+
+void TApdComPort::PutChar(uint8_t byte) {
+    PutBlock(&byte, 1);
+}
+
+void TApdComPort::PutString(const std::string& text) {
+    PutBlock(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+void TApdComPort::PutBlock(const uint8_t* data, size_t count) {
+    if (!port_.isOpen()) return;
+    port_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
+}
+
+void TApdComPort::Pause(int ms) {
+    if (port_.isOpen()) port_.flush();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+    }
+}
+
+int TApdComPort::GetChar() {
+    char byte = 0;
+    if (!port_.isOpen() || port_.read(&byte, 1) != 1) return -1;
+    return static_cast<uint8_t>(byte);
+}
+
+QByteArray TApdComPort::Read(qint64 count) {
+    if (!port_.isOpen()) return {};
+    return port_.read(count);
+}
+
+void TApdComPort::OnError(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+        case QSerialPort::ResourceError: {
+            // The port keeps raising this until it is closed: close it at once.
+            const QString reason = port_.errorString();
+            port_.clearError();
+            if (port_.isOpen()) {
+                port_.close();
+                emit ConnectionLost(reason);
+            }
+            break;
+        }
+        default:
+            // NoError comes with every open; a missing modem line on a pseudo-terminal is
+            // UnsupportedOperationError. Neither ends the connection.
+            break;
+    }
+}
+
+bool TApdComPort::Available(const QString& name) {
+    QSerialPort probe;
+    probe.setPortName(name);
+    if (!probe.open(QIODevice::ReadWrite)) return false;
+    probe.close();
+    return true;
+}
+
+QStringList TApdComPort::AvailablePorts() {
+    QStringList names;
+#ifdef Q_OS_WIN
+    for (int n = 1; n <= 49; ++n) {
+        const QString name = QStringLiteral("COM%1").arg(n);
+        if (Available(name)) names << name;
+    }
+#else
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (Available(info.systemLocation())) names << info.portName();
+    }
+    QCollator natural;
+    natural.setNumericMode(true);
+    std::sort(names.begin(), names.end(),
+              [&](const QString& a, const QString& b) { return natural.compare(a, b) < 0; });
+#endif
+    return names;
+}
