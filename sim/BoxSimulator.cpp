@@ -23,6 +23,7 @@ constexpr auto kIdleWait = 50ms;
 // kernel drops unread input when the master closes. The flip buffer needs a moment to
 // show them as pending; a reader that never reads is given up on.
 constexpr auto kDrainSettle = 5ms;
+constexpr auto kDrainBlind = 100ms;
 constexpr auto kDrainLimit = 1s;
 
 std::string SystemError(const char* what) {
@@ -203,22 +204,16 @@ bool BoxSimulator::OpenPort() {
         ::close(m);
         return false;
     }
-    int s = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (s < 0) {
-        error_ = SystemError("open slave");
-        ::close(m);
-        return false;
-    }
     master_ = m;
-    slaveHold_ = s;
     path_ = name;
+    toolAway_ = false;
     error_.clear();
     return true;
 }
 
 void BoxSimulator::ClosePort() {
     CloseFd(master_);
-    CloseFd(slaveHold_);
+    CloseFd(drainFd_);
     path_.clear();
     rxPending_.clear();
     command_.reset();
@@ -250,21 +245,31 @@ void BoxSimulator::Run() {
     std::unique_lock lock(mutex_);
     while (!stop_) {
         const int fd = master_;
-        const auto wait = Busy() ? std::chrono::nanoseconds(kTick) : kIdleWait;
+        // While the tool is away the master reports a hang-up at once on every poll, so it
+        // is looked at once per tick instead of waited on.
+        const bool watchMaster = fd >= 0 && !toolAway_;
+        const auto wait = Busy() || toolAway_ ? std::chrono::nanoseconds(kTick) : kIdleWait;
         lock.unlock();
 
         pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {fd, POLLIN, 0}};
         timespec timeout{0, static_cast<long>(std::chrono::nanoseconds(wait).count())};
-        ::ppoll(fds, fd >= 0 ? 2 : 1, &timeout, nullptr);
+        ::ppoll(fds, watchMaster ? 2 : 1, &timeout, nullptr);
         if (fds[0].revents & POLLIN) {
             char drain[64];
             while (::read(wakeRead_, drain, sizeof drain) > 0) {
             }
         }
+        if (fd >= 0 && !watchMaster) {
+            fds[1].revents = 0;
+            ::poll(&fds[1], 1, 0);
+        }
 
         lock.lock();
         const auto now = SimClock::now();
-        if (master_ >= 0) ReadInput(now);
+        if (master_ >= 0 && master_ == fd) {
+            toolAway_ = (fds[1].revents & POLLHUP) != 0;
+            if (!toolAway_) ReadInput(now);
+        }
         ProcessArrived(now);
         if (master_ < 0 && reopenAt_ && now >= *reopenAt_) {
             reopenAt_.reset();
@@ -328,7 +333,7 @@ void BoxSimulator::HandleCommand(SimClock::time_point at) {
 }
 
 void BoxSimulator::SendLive(SimClock::time_point now) {
-    if (!liveOn_ || silenced_ || master_ < 0) return;
+    if (!liveOn_ || silenced_ || master_ < 0 || toolAway_) return;
     const auto interval = options_.liveInterval;
     // Keep at most two messages waiting for the wire, so a back-to-back stream keeps the
     // line busy without piling up behind a reader that has stopped reading.
@@ -382,6 +387,15 @@ void BoxSimulator::ReleaseHeld(SimClock::time_point at) {
 
 void BoxSimulator::Flush(SimClock::time_point now) {
     if (master_ < 0 || tx_.empty()) return;
+    if (toolAway_) {
+        // A message cut short here counts as lost whole; the hang-up it may carry happens.
+        const bool hangUp = std::any_of(tx_.begin(), tx_.end(), [](auto& i) { return i.hangUp; });
+        tx_.clear();
+        held_.clear();
+        liveQueued_.clear();
+        if (hangUp) HangUp(now);
+        return;
+    }
     const auto byteTime = ByteTimeLocked();
     const auto gap = std::chrono::duration_cast<std::chrono::nanoseconds>(faults_.chunkGap);
 
@@ -427,9 +441,15 @@ void BoxSimulator::Flush(SimClock::time_point now) {
     }
 
     if (hangUpNext) {
+        // The tool's unread input is watched through a slave handle of our own; when the
+        // system refuses one (another user's exclusive port), a fixed pause stands in.
+        if (drainFd_ < 0)
+            drainFd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         int pending = 0;
-        ::ioctl(slaveHold_, TIOCINQ, &pending);
+        if (drainFd_ < 0 || ::ioctl(drainFd_, TIOCINQ, &pending) != 0) pending = -1;
         const auto quiet = now - lastWrite_;
-        if ((pending == 0 && quiet >= kDrainSettle) || quiet >= kDrainLimit) HangUp(now);
+        if ((pending == 0 && quiet >= kDrainSettle) || (pending < 0 && quiet >= kDrainBlind) ||
+            quiet >= kDrainLimit)
+            HangUp(now);
     }
 }

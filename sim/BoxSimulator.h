@@ -151,7 +151,10 @@ class BoxSimulator {
     std::thread thread_;
     bool stop_ = false;
     int master_ = -1;
-    int slaveHold_ = -1;  // keeps the master from seeing a hang-up while the tool is away
+    // Nobody has the slave side open (the tool closed it): what the box sends is lost, as
+    // on a real port that is closed. Only known after a first open and close.
+    bool toolAway_ = false;
+    int drainFd_ = -1;  // a slave handle for watching the tool's unread input
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::string path_;

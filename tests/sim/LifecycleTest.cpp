@@ -39,6 +39,23 @@ TEST(Lifecycle, StopMidTransferReturnsAndHangsUp) {
     EXPECT_EQ(again.Exchange({0x1E}, 9).size(), 9u);
 }
 
+TEST(Lifecycle, WhatIsSentWhileThePortIsClosedIsLost) {
+    BoxSimOptions options;
+    options.pacing = false;
+    options.liveInterval = 2ms;
+    BoxSimulator box(options);
+    ASSERT_TRUE(box.Start());
+    auto port = std::make_unique<SimPort>(box.PortPath());
+    port->Write({0x79});
+    ASSERT_EQ(port->Read(13).size(), 13u);
+
+    port.reset();  // closed with the stream still on: about 100 messages go nowhere
+    std::this_thread::sleep_for(200ms);
+    port = std::make_unique<SimPort>(box.PortPath());
+    port->Write({0x78});
+    EXPECT_LT(port->ReadUntilQuiet().size(), 10u * 13) << "no backlog from the closed time";
+}
+
 // Starts the program with its stdout on a pipe; the first line is the port's path.
 TEST(Program, PrintsItsPortAndEndsOnSigterm) {
     int out[2];
