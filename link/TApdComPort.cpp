@@ -74,9 +74,12 @@ void TApdComPort::PutBlock(const uint8_t* data, size_t count) {
 
 void TApdComPort::Pause(int ms) {
     if (port_.isOpen()) port_.flush();
+    // Half a millisecond more than asked: the system may hand the bytes to the line a
+    // little after the write returns, and the box must see the full pause.
+    const qint64 wait = static_cast<qint64>(ms) * 1000000 + 500000;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < ms) {
+    while (clock.nsecsElapsed() < wait) {
     }
 }
 
