@@ -230,17 +230,21 @@ TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
     Connect();
     form->ButtonDownload->click();
     ASSERT_TRUE(WaitForChain(7, 10000));
-    box->ClearLogs();
-    form->ButtonSend->click();
-    QTest::qWaitFor([&] { return box->Received().size() >= 2; }, 5000);
-    ASSERT_GE(box->Received().size(), 2u);
-    const auto bytes = box->ReceivedBytes();
-    size_t code = 9;  // after 0x28 and the serial number
-    ASSERT_GT(bytes.size(), code + 1);
-    ASSERT_EQ(bytes[code].value, 0x65);
-    const auto gap = bytes[code + 1].at - bytes[code].at;
-    EXPECT_GE(gap, 1ms) << "first block less than 1 ms after the code byte";
-    ASSERT_TRUE(WaitForChain(12, 10000));
+    // The box stamps a byte when it reads it; on a loaded machine it may read the code byte
+    // late, together with the first block. Without the pause the two always come in one
+    // read, one byte time apart, so one clean send in a few shows the pause is there.
+    SimClock::duration widest{};
+    for (int attempt = 0; attempt < 4 && widest < 1ms; ++attempt) {
+        box->ClearLogs();
+        form->ButtonSend->click();
+        ASSERT_TRUE(WaitForChain(12, 10000));
+        const auto bytes = box->ReceivedBytes();
+        const size_t code = 9;  // after 0x28 and the serial number
+        ASSERT_GT(bytes.size(), code + 1);
+        ASSERT_EQ(bytes[code].value, 0x65);
+        widest = std::max(widest, bytes[code + 1].at - bytes[code].at);
+    }
+    EXPECT_GE(widest, 1ms) << "first block less than 1 ms after the code byte";
 }
 
 TEST_F(BoxWindowTest, HangUpDuringTheImageDisconnectsCleanly) {
