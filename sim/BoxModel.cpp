@@ -55,6 +55,14 @@ std::vector<uint8_t> Ack() {
     return {ACK};
 }
 
+template <typename Body>
+std::vector<uint8_t> Response(uint8_t code, const Body& body) {
+    std::vector<uint8_t> r(1 + std::size(body));
+    r[0] = code;
+    std::copy(std::begin(body), std::end(body), r.begin() + 1);
+    return r;
+}
+
 }  // namespace
 
 std::vector<uint8_t> BoxContents::EditionImage() const {
@@ -184,16 +192,12 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
     std::vector<uint8_t>& r = answer.response;
     switch (code) {
         case kCmdReportSerial:
-            r.push_back(code);
-            r.insert(r.end(), contents.serial.begin(), contents.serial.end());
+            r = Response(code, contents.serial);
             break;
         case kCmdReadImage2:
-        case kCmdReadImage3: {
-            r.push_back(code);
-            auto image = contents.EditionImage();
-            r.insert(r.end(), image.begin(), image.end());
+        case kCmdReadImage3:
+            r = Response(code, contents.EditionImage());
             break;
-        }
         case kCmdReadProgram:
             // The second byte has no meaning for the tool; the box sends 0.
             r = {code, contents.runningProgram, 0};
@@ -213,8 +217,7 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
             r = {code, contents.pedal};
             break;
         case kCmdReadSentData:
-            r.push_back(code);
-            r.insert(r.end(), contents.sentData.begin(), contents.sentData.end());
+            r = Response(code, contents.sentData);
             break;
         case kCmdWriteSerial:
             contents.serial.assign(data.begin(), data.end());
