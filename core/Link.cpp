@@ -229,6 +229,7 @@ void HandleLiveMessage(Link& link) {
     vars.LivePress2 = WordAt(rx, 7);
     vars.LiveTemp2 = WordAt(rx, 9);
     vars.LivePress3 = WordAt(rx, 11);
+    ++vars.LiveMessages;
     // The message is consumed before anything below can fail on a table cell.
     std::memmove(vars.RxBuffer.data(), vars.RxBuffer.data() + kLiveMessageLength,
                  vars.RxPos - kLiveMessageLength);
@@ -377,6 +378,9 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
     Variables& vars = link.vars;
     std::exception_ptr liveError;
     for (;;) {
+        // Nothing asked for and no stream: whatever comes is no answer, and it must not
+        // disturb the last response, which stays in the buffer until the next command.
+        if (vars.Awaiting == 0 && vars.DynoLogging == 0) break;
         // Append what fits; bytes that cannot start the awaited response are skipped.
         while (count > 0 && vars.RxPos < kRxBufferSize) {
             if (vars.RxPos == 0 && !Acceptable(vars, *data)) {
