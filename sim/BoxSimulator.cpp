@@ -268,7 +268,8 @@ void BoxSimulator::Run() {
         const auto now = SimClock::now();
         if (master_ >= 0 && master_ == fd) {
             toolAway_ = (fds[1].revents & POLLHUP) != 0;
-            if (!toolAway_) ReadInput(now);
+            // A command written just before the tool closed is still there to read.
+            ReadInput(now);
         }
         ProcessArrived(now);
         if (master_ < 0 && reopenAt_ && now >= *reopenAt_) {

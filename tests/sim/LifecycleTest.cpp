@@ -39,7 +39,7 @@ TEST(Lifecycle, StopMidTransferReturnsAndHangsUp) {
     EXPECT_EQ(again.Exchange({0x1E}, 9).size(), 9u);
 }
 
-TEST(Lifecycle, WhatIsSentWhileThePortIsClosedIsLost) {
+TEST(Lifecycle, PortClosedByTheTool) {
     BoxSimOptions options;
     options.pacing = false;
     options.liveInterval = 2ms;
@@ -49,8 +49,12 @@ TEST(Lifecycle, WhatIsSentWhileThePortIsClosedIsLost) {
     port->Write({0x79});
     ASSERT_EQ(port->Read(13).size(), 13u);
 
-    port.reset();  // closed with the stream still on: about 100 messages go nowhere
+    // Closed right after a command, with the stream still on: the command is still
+    // taken, and about 100 messages go nowhere.
+    port->Write({0x29, 5});
+    port.reset();
     std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(box.Contents().runningProgram, 5);
     port = std::make_unique<SimPort>(box.PortPath());
     port->Write({0x78});
     EXPECT_LT(port->ReadUntilQuiet().size(), 10u * 13) << "no backlog from the closed time";
