@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
@@ -266,6 +267,15 @@ void TForm1::CreateControls() {
     RadioButtP0->setChecked(true);
     RadioButtP1toP9 =
         Place(new QRadioButton(QStringLiteral("P>0"), w), "RadioButtP1toP9", 504, 604, 40, 14);
+    // Each set of radio buttons is a group of its own; left to their common parent, the
+    // window's radio buttons would mix with those of the channel copy box.
+    auto* viewGroup = new QButtonGroup(this);
+    viewGroup->addButton(RadioButtP0);
+    viewGroup->addButton(RadioButtP1toP9);
+    auto* sourceGroup = new QButtonGroup(this);
+    for (QRadioButton* button : {RadioButtCH1, RadioButtCH2, RadioButtCH3}) {
+        sourceGroup->addButton(button);
+    }
 
     ApdComPort1 = new TApdComPort(this);
     ApdComPort1->setObjectName(QStringLiteral("ApdComPort1"));

@@ -9,8 +9,8 @@ namespace {
 
 using PT = ProgramTable;
 
-std::vector<uint8_t> LiveMessage(uint16_t rpm, uint16_t p1, uint16_t t1, uint16_t p2,
-                                 uint16_t t2, uint16_t p3) {
+std::vector<uint8_t> LiveMessage(uint16_t rpm, uint16_t p1, uint16_t t1, uint16_t p2, uint16_t t2,
+                                 uint16_t p3) {
     std::vector<uint8_t> m = {0x15};
     for (uint16_t v : {rpm, p1, t1, p2, t2, p3}) {
         m.push_back(static_cast<uint8_t>(v >> 8));
@@ -32,7 +32,9 @@ struct LiveFixture : LinkFixture {
         SwitchDynoLog(link);
         port.Take();
     }
-    std::string Log(int col, int row) { return form.GridByName(Grid::StrGridDynoLog).Cell(col, row); }
+    std::string Log(int col, int row) {
+        return form.GridByName(Grid::StrGridDynoLog).Cell(col, row);
+    }
 };
 
 TEST(LiveData, MessageShowsInTheLabelsForEitherEdition) {
@@ -43,8 +45,12 @@ TEST(LiveData, MessageShowsInTheLabelsForEitherEdition) {
         f.form.ControlByName(Ctl::LabelPress3).SetCaption("CH3:");
         f.Receive(message);
         EXPECT_EQ(f.form.ControlByName(Ctl::LabelRPM).Caption(), "RPM: 3000");
-        EXPECT_EQ(f.form.ControlByName(Ctl::LabelPress1).Caption(), "CH1: 300 - 90\xC2\xB0" "C");
-        EXPECT_EQ(f.form.ControlByName(Ctl::LabelPress2).Caption(), "CH2: 200 - 85\xC2\xB0" "C");
+        EXPECT_EQ(f.form.ControlByName(Ctl::LabelPress1).Caption(),
+                  "CH1: 300 - 90\xC2\xB0"
+                  "C");
+        EXPECT_EQ(f.form.ControlByName(Ctl::LabelPress2).Caption(),
+                  "CH2: 200 - 85\xC2\xB0"
+                  "C");
         EXPECT_EQ(f.form.ControlByName(Ctl::LabelPress3).Caption(),
                   serial[0] == '3' ? "CH3: 100" : "CH3:");
         EXPECT_EQ(f.vars.LivePress3, 100);
@@ -56,9 +62,9 @@ TEST(LiveData, EveryMessageOfEveryChunkIsHandledInOrder) {
     LiveFixture f;
     std::vector<uint8_t> stream;
     for (int k = 0; k < 50; ++k) {
-        const auto m = LiveMessage(static_cast<uint16_t>(1000 + 500 * (k % 16)),
-                                   static_cast<uint16_t>(k * 3), 80, static_cast<uint16_t>(k), 70,
-                                   static_cast<uint16_t>(65535 - k));
+        const auto m =
+            LiveMessage(static_cast<uint16_t>(1000 + 500 * (k % 16)), static_cast<uint16_t>(k * 3),
+                        80, static_cast<uint16_t>(k), 70, static_cast<uint16_t>(65535 - k));
         stream.insert(stream.end(), m.begin(), m.end());
     }
     // Chunks of 6, 7, 20 and 1 bytes: messages split and several in one notice.
@@ -66,7 +72,8 @@ TEST(LiveData, EveryMessageOfEveryChunkIsHandledInOrder) {
     size_t at = 0;
     for (int k = 0; at < stream.size(); ++k) {
         const size_t n = std::min(sizes[k % 5], stream.size() - at);
-        f.Receive({stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n)});
+        f.Receive(
+            {stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n)});
         at += n;
     }
     EXPECT_EQ(f.vars.LivePress1, 49 * 3) << "the labels show the last";
@@ -162,7 +169,9 @@ struct DynoCase {
     int col;                                  // column that takes the sample, 0: none
 };
 
-void PrintTo(const DynoCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DynoCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DynoLogSample : public testing::TestWithParam<DynoCase> {};
 
@@ -261,43 +270,69 @@ struct NameCase {
 
 class SentNames : public testing::TestWithParam<NameCase> {};
 
-TEST_P(SentNames, TableEntry) { EXPECT_EQ(GetParam().name(GetParam().value), GetParam().text); }
+TEST_P(SentNames, TableEntry) {
+    EXPECT_EQ(GetParam().name(GetParam().value), GetParam().text);
+}
 
 std::vector<NameCase> AllNameCases() {
     std::vector<NameCase> cases;
     const std::pair<std::vector<uint16_t>, const char*> makers[] = {
-        {{0x01, 0x10, 0x42}, "Bosch"},        {{0x02}, "Hitachi"},
-        {{0x03, 0x43, 0x80}, "Continental"},  {{0x04, 0x49}, "Infineon"},
-        {{0x05}, "Sensata"},                  {{0x06}, "Melexis"},
-        {{0x07}, "Micronas"},                 {{0x08}, "Austria Micro Systems"},
-        {{0x09}, "Denso"},                    {{0x12}, "Stoneridge Inc"},
-        {{0x20}, "SiemensVDO"},               {{0x32}, "i2s Intelligente Sensorsysteme"},
-        {{0x40, 0x41}, "Autoliv"},            {{0x45}, "Elmos"},
-        {{0x46}, "Freescale"},                {{0x48}, "Hella"},
-        {{0x4E}, "NXP Semiconductors"},       {{0x4F}, "OnSemi"},
-        {{0x53}, "ST Microelectronics"},      {{0x54}, "TRW"},
-        {{0x56}, "Valeo"},                    {{0x5A}, "ZMDI"},
-        {{0x69}, "IHR"},                      {{0x73}, "Seskion"},
+        {{0x01, 0x10, 0x42}, "Bosch"},
+        {{0x02}, "Hitachi"},
+        {{0x03, 0x43, 0x80}, "Continental"},
+        {{0x04, 0x49}, "Infineon"},
+        {{0x05}, "Sensata"},
+        {{0x06}, "Melexis"},
+        {{0x07}, "Micronas"},
+        {{0x08}, "Austria Micro Systems"},
+        {{0x09}, "Denso"},
+        {{0x12}, "Stoneridge Inc"},
+        {{0x20}, "SiemensVDO"},
+        {{0x32}, "i2s Intelligente Sensorsysteme"},
+        {{0x40, 0x41}, "Autoliv"},
+        {{0x45}, "Elmos"},
+        {{0x46}, "Freescale"},
+        {{0x48}, "Hella"},
+        {{0x4E}, "NXP Semiconductors"},
+        {{0x4F}, "OnSemi"},
+        {{0x53}, "ST Microelectronics"},
+        {{0x54}, "TRW"},
+        {{0x56}, "Valeo"},
+        {{0x5A}, "ZMDI"},
+        {{0x69}, "IHR"},
+        {{0x73}, "Seskion"},
         {{0x00, 0x0A, 0x0142, 0xFFFF}, "Not specified"}};
     for (const auto& [values, text] : makers) {
         for (uint16_t v : values) cases.push_back({ManufacturerName, v, text});
     }
     const std::tuple<uint16_t, uint16_t, const char*> types[] = {
-        {0x00, 0x00, "N.S. Sensor Type"},         {0x01, 0x0E, "Pressure 12/12bit"},
-        {0x0F, 0x0F, "N.S. Pressure Sensor"},     {0x10, 0x10, "N.S. MAF Sensors"},
-        {0x11, 0x14, "MAF 16/8bit"},              {0x15, 0x1A, "MAF 14/10bit"},
-        {0x1B, 0x1C, "MAF 16/8bit"},              {0x1D, 0x1F, "MAF 12/12bit"},
-        {0x40, 0x40, "N.S. Temperature Sensors"}, {0x41, 0x4C, "Temperature 12/12bit"},
-        {0x50, 0x50, "N.S. Position Sensors"},    {0x51, 0x85, "Position 12/12bit"},
-        {0xB0, 0xB0, "N.S. Ratio Sensors"},       {0xB1, 0xB7, "Ratio 12/12bit"},
+        {0x00, 0x00, "N.S. Sensor Type"},
+        {0x01, 0x0E, "Pressure 12/12bit"},
+        {0x0F, 0x0F, "N.S. Pressure Sensor"},
+        {0x10, 0x10, "N.S. MAF Sensors"},
+        {0x11, 0x14, "MAF 16/8bit"},
+        {0x15, 0x1A, "MAF 14/10bit"},
+        {0x1B, 0x1C, "MAF 16/8bit"},
+        {0x1D, 0x1F, "MAF 12/12bit"},
+        {0x40, 0x40, "N.S. Temperature Sensors"},
+        {0x41, 0x4C, "Temperature 12/12bit"},
+        {0x50, 0x50, "N.S. Position Sensors"},
+        {0x51, 0x85, "Position 12/12bit"},
+        {0xB0, 0xB0, "N.S. Ratio Sensors"},
+        {0xB1, 0xB7, "Ratio 12/12bit"},
         {0xC0, 0xCF, "Acceleration"}};
     for (const auto& [low, high, text] : types) {
         cases.push_back({SensorTypeName, low, text});
         cases.push_back({SensorTypeName, high, text});
     }
-    for (const auto& [v, text] : std::vector<std::pair<uint16_t, const char*>>{
-             {0x20, "$20"}, {0x0123, "$23"}, {0x3F, "$3F"}, {0x4D, "$4D"}, {0x86, "$86"},
-             {0xB8, "$B8"}, {0xD0, "$D0"}, {0xFFFF, "$FF"}}) {
+    for (const auto& [v, text] : std::vector<std::pair<uint16_t, const char*>>{{0x20, "$20"},
+                                                                               {0x0123, "$23"},
+                                                                               {0x3F, "$3F"},
+                                                                               {0x4D, "$4D"},
+                                                                               {0x86, "$86"},
+                                                                               {0xB8, "$B8"},
+                                                                               {0xD0, "$D0"},
+                                                                               {0xFFFF, "$FF"}}) {
         cases.push_back({SensorTypeName, v, text});
     }
     const std::pair<uint16_t, const char*> revisions[] = {
@@ -325,7 +360,9 @@ struct SentFixture {
         rx[at + 1] = static_cast<uint8_t>(value >> 8);
         rx[at + 2] = static_cast<uint8_t>(value & 0xFF);
     }
-    std::string Cell(int col, int row) { return form.GridByName(Grid::StrGridSDdata).Cell(col, row); }
+    std::string Cell(int col, int row) {
+        return form.GridByName(Grid::StrGridSDdata).Cell(col, row);
+    }
     std::string Listing() { return form.ControlByName(Ctl::StaticText1).Caption(); }
 };
 
@@ -358,7 +395,8 @@ TEST(SentData, RowsOemTextStatusAndListing) {
 TEST(SentData, EmptyResponseKeepsRowsAndEmptiesOem) {
     SentFixture f;
     for (int col = 0; col < 2; ++col) {
-        for (int row = 0; row < 5; ++row) f.form.GridByName(Grid::StrGridSDdata).SetCell(col, row, "old");
+        for (int row = 0; row < 5; ++row)
+            f.form.GridByName(Grid::StrGridSDdata).SetCell(col, row, "old");
     }
     DecodeSentData(f.form, f.rx);
     for (int col = 0; col < 2; ++col) {
@@ -370,7 +408,8 @@ TEST(SentData, EmptyResponseKeepsRowsAndEmptiesOem) {
 
 TEST(SentData, OemTextHoldsNineCodes) {
     SentFixture f;
-    for (int k = 0; k < 12; ++k) f.Put(0, k, static_cast<uint8_t>(0x90 + k % 8), PackChars('A' + k));
+    for (int k = 0; k < 12; ++k)
+        f.Put(0, k, static_cast<uint8_t>(0x90 + k % 8), PackChars('A' + k));
     DecodeSentData(f.form, f.rx);
     EXPECT_EQ(f.Cell(0, 1), "AABBCCDDEEFFGGHHII");
     const std::string listing = f.Listing();

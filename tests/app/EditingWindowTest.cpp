@@ -209,3 +209,52 @@ TEST_F(EditingTest, PasteDoesNothingUntilAProgramWasCopied) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditingTest, ChannelCopyThroughTheGroupBox) {
+    FillDistinct(*form);
+    const auto values = [&](int program, ProgramTable table) {
+        std::vector<std::string> cells;
+        TStringGrid* grid = Grid(program, table);
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c <= 16; ++c) cells.push_back(grid->Cell(c, r));
+        }
+        return cells;
+    };
+    const auto valueCells = [&](int program, ProgramTable table) {
+        auto cells = values(program, table);
+        for (int r = 0; r < 4; ++r) cells[static_cast<size_t>(r * 17)] = "";
+        return cells;
+    };
+
+    // As started: source CH1, destination CH2.
+    form->PageControl1->setCurrentIndex(2);
+    const auto ch3Before = values(2, ProgramTable::CH3);
+    form->ButtonCopyPaste->click();
+    EXPECT_EQ(valueCells(2, ProgramTable::CH2), valueCells(2, ProgramTable::CH1));
+    EXPECT_EQ(Grid(2, ProgramTable::CH2)->Cell(0, 0), "RPM_2");
+    EXPECT_EQ(values(2, ProgramTable::CH3), ch3Before);
+
+    // Source CH2 onto CH1 and CH3, including the greyed CH3 table.
+    form->PageControl1->setCurrentIndex(6);
+    form->RadioButtCH2->click();
+    EXPECT_FALSE(form->RadioButtCH1->isChecked());
+    form->CheckBoxCH1->setChecked(true);
+    form->CheckBoxCH3->setChecked(true);
+    form->ButtonCopyPaste->click();
+    EXPECT_EQ(valueCells(6, ProgramTable::CH1), valueCells(6, ProgramTable::CH2));
+    EXPECT_EQ(valueCells(6, ProgramTable::CH3), valueCells(6, ProgramTable::CH2));
+
+    // "Copy and send" on the Service page copies nothing and still sends; without a box
+    // the serial number check answers.
+    form->PageControl1->setCurrentIndex(0);
+    form->CheckBoxCopySend->setChecked(true);
+    const auto tables = AllProgramTexts(*form);
+    form->ButtonCopyPaste->click();
+    EXPECT_EQ(AllProgramTexts(*form), tables);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("The serial number needs 8 characters"));
+}
+
+}  // namespace
