@@ -692,11 +692,25 @@ void TForm1::ButtonDynoLogClick() {
 }
 
 void TForm1::ApdComPort1TriggerAvail(quint16 count) {
+    // Waiting for bytes below delivers this notice again from inside; the loop here reads
+    // whatever that brought.
+    if (receiving_) return;
+    receiving_ = true;
     Guarded([&] {
-        const QByteArray bytes = ApdComPort1->Read(count);
-        ReceiveBytes(*link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
-                     static_cast<size_t>(bytes.size()));
+        qint64 waiting = count;
+        for (int round = 0; round < 64 && waiting > 0; ++round) {
+            const QByteArray bytes = ApdComPort1->Read(waiting);
+            ReceiveBytes(*link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                         static_cast<size_t>(bytes.size()));
+            // A short answer follows its command within a few milliseconds: taking it now,
+            // before the window repaints, keeps a chain running at the pace of the line.
+            waiting = ApdComPort1->BytesAvailable();
+            if (waiting == 0 && ShortAnswerAwaited(vars_) && ApdComPort1->WaitForBytes(5)) {
+                waiting = ApdComPort1->BytesAvailable();
+            }
+        }
     });
+    receiving_ = false;
 }
 
 void TForm1::ButtonCopyPasteClick() {

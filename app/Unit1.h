@@ -179,6 +179,7 @@ class TForm1 : public QMainWindow, public FormControls {
 
     Variables vars_;
     std::optional<Link> link_;
+    bool receiving_ = false;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;
     std::array<std::array<TStringGrid*, 4>, 10> programGrids_{};  // [program][table]

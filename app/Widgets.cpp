@@ -257,20 +257,39 @@ TChart::TChart(QWidget* parent) : QChartView(parent) {
 }
 
 void TChart::Clear() {
-    series_->clear();
-    for (const QString& label : axisX_->categoriesLabels()) axisX_->remove(label);
     values_.clear();
     labels_.clear();
+    if (batching_ == 0) Apply();
 }
 
 void TChart::Add(double value, const std::string& label) {
-    const int position = static_cast<int>(values_.size());
-    series_->append(position, value);
     values_.push_back(value);
     labels_.push_back(label);
-    // The axis wants distinct category names; equal labels differ by invisible marks.
-    axisX_->append(QString::fromStdString(label) + QString(position, QChar(0x200B)), position);
-    axisX_->setRange(-0.5, 15.5);
+    if (batching_ == 0) Apply();
+}
+
+void TChart::EndUpdate() {
+    if (batching_ > 0 && --batching_ == 0) Apply();
+}
+
+void TChart::Apply() {
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(values_.size()));
+    for (size_t i = 0; i < values_.size(); ++i)
+        points.append(QPointF(static_cast<double>(i), values_[i]));
+    series_->replace(points);
+    if (labels_ != axisLabels_) {
+        for (const QString& label : axisX_->categoriesLabels()) axisX_->remove(label);
+        for (size_t i = 0; i < labels_.size(); ++i) {
+            // The axis wants distinct category names; equal labels differ by invisible marks.
+            const int position = static_cast<int>(i);
+            axisX_->append(QString::fromStdString(labels_[i]) + QString(position, QChar(0x200B)),
+                           position);
+        }
+        axisX_->setRange(-0.5, 15.5);
+        axisLabels_ = labels_;
+    }
+    if (values_.empty()) return;
     const auto [low, high] = std::minmax_element(values_.begin(), values_.end());
     if (*low == *high) {
         axisY_->setRange(*low - 1, *high + 1);

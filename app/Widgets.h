@@ -131,6 +131,8 @@ class TChart : public QChartView, public ChartSeries {
     int Count() const override { return static_cast<int>(values_.size()); }
     double Value(int index) const override { return values_.at(static_cast<size_t>(index)); }
     std::string Label(int index) const override { return labels_.at(static_cast<size_t>(index)); }
+    void BeginUpdate() override { ++batching_; }
+    void EndUpdate() override;
     QLineSeries* Line() const { return series_; }
 
   signals:
@@ -140,11 +142,17 @@ class TChart : public QChartView, public ChartSeries {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
+    // Hands the points and labels to the chart; the axis is rebuilt only when its labels
+    // changed.
+    void Apply();
+
     QLineSeries* series_;
     QCategoryAxis* axisX_;
     QValueAxis* axisY_;
     std::vector<double> values_;
     std::vector<std::string> labels_;
+    std::vector<std::string> axisLabels_;
+    int batching_ = 0;
 };
 
 // Adapts any of the window's plain controls to the routines' Control view.

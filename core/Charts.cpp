@@ -10,7 +10,21 @@ void RefreshCharts(FormControls& form) {
                form.ProgramGrid(page, ProgramTable::CH3));
 }
 
+namespace {
+// Lets the charts draw their points once, also when a cell stops the filling halfway.
+struct BatchedCharts {
+    explicit BatchedCharts(FormControls& f) : form(f) {
+        for (int chart = 1; chart <= 3; ++chart) form.Series(chart).BeginUpdate();
+    }
+    ~BatchedCharts() {
+        for (int chart = 1; chart <= 3; ++chart) form.Series(chart).EndUpdate();
+    }
+    FormControls& form;
+};
+}  // namespace
+
 void FillCharts(FormControls& form, TextGrid& ch1Table, TextGrid& ch2Table, TextGrid& ch3Table) {
+    const BatchedCharts batch(form);
     for (int chart = 1; chart <= 3; ++chart) form.Series(chart).Clear();
     TextGrid* tables[3] = {&ch1Table, &ch2Table, &ch3Table};
     for (int c = 1; c <= 16; ++c) {

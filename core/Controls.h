@@ -62,6 +62,9 @@ class ChartSeries {
     virtual int Count() const = 0;
     virtual double Value(int index) const = 0;
     virtual std::string Label(int index) const = 0;
+    // Points added between these two may be drawn all at once at the end.
+    virtual void BeginUpdate() {}
+    virtual void EndUpdate() {}
 };
 
 enum class ProgramTable { CH1 = 0, CH2 = 1, CH3 = 2, Fuel = 3 };

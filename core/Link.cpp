@@ -261,6 +261,24 @@ std::string SerialLabelText(const std::string& serial) {
     return text;
 }
 
+bool ShortAnswerAwaited(const Variables& vars) {
+    switch (vars.Awaiting) {
+        case Cmd::ReadSerial:
+        case Cmd::ReadProgram:
+        case Cmd::ReadConfig2:
+        case Cmd::ReadConfig3:
+        case Cmd::ReadStartTime:
+        case Cmd::ReadPedal:
+        case Cmd::ReadSentData:
+            return true;
+        case ACK:
+            // The image upload's ACK comes only after the whole image has crossed the line.
+            return vars.LastCommand != Cmd::WriteImage2 && vars.LastCommand != Cmd::WriteImage3;
+        default:
+            return false;
+    }
+}
+
 void Download(Link& link) {
     Write(link, Cmd::ReadSerial, Cmd::ReadSerial);
     link.vars.RxPos = 0;

@@ -96,6 +96,10 @@ void SelectTrackedColumn(TextGrid& g1, TextGrid& g2, TextGrid& g3, TextGrid& g4,
 // "BOX serial: " and the number, with the edition's name when the edition is known.
 std::string SerialLabelText(const std::string& serial);
 
+// True while the answer awaited is a short one that follows its command within a few
+// milliseconds (not an image, and not the live stream).
+bool ShortAnswerAwaited(const Variables& vars);
+
 // Appends received bytes to RxBuffer and handles what they complete. Bytes that cannot
 // start the awaited response are dropped, so that RxPos never leaves the buffer and a
 // response after garbage is still recognised.

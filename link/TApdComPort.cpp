@@ -70,6 +70,9 @@ void TApdComPort::PutString(const std::string& text) {
 void TApdComPort::PutBlock(const uint8_t* data, size_t count) {
     if (!port_.isOpen()) return;
     port_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
+    // Hand the bytes to the system now rather than on a later turn of the event loop, so
+    // that a command leaves before the window repaints what its answer changed.
+    port_.flush();
 }
 
 void TApdComPort::Pause(int ms) {
@@ -92,6 +95,12 @@ int TApdComPort::GetChar() {
 QByteArray TApdComPort::Read(qint64 count) {
     if (!port_.isOpen()) return {};
     return port_.read(count);
+}
+
+bool TApdComPort::WaitForBytes(int ms) {
+    if (!port_.isOpen()) return false;
+    const qint64 before = port_.bytesAvailable();
+    return port_.waitForReadyRead(ms) && port_.bytesAvailable() > before;
 }
 
 void TApdComPort::OnError(QSerialPort::SerialPortError error) {

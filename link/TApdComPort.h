@@ -40,6 +40,9 @@ class TApdComPort : public QObject, public ComPort {
     int GetChar();
     // Up to `count` received bytes.
     QByteArray Read(qint64 count);
+    qint64 BytesAvailable() const { return port_.isOpen() ? port_.bytesAvailable() : 0; }
+    // Waits up to `ms` milliseconds for more received bytes; true when some arrived.
+    bool WaitForBytes(int ms);
 
     // True when the port exists and can be opened with exclusive access now.
     static bool Available(const QString& name);

@@ -1,0 +1,240 @@
+// Measures the tool against its limits and prints each figure with its limit and ratio:
+// the download and send chains against the wire time at 115200 baud, the live stream at
+// the wire's maximum rate, and start-up against a bare Qt window.
+#include <sys/resource.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTableWidget>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "BoxSimulator.h"
+#include "ErrorGuard.h"
+#include "Unit1.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kBitsPerByte = 10.0;
+constexpr double kBaud = 115200.0;
+
+double WireSeconds(size_t bytes) {
+    return static_cast<double>(bytes) * kBitsPerByte / kBaud;
+}
+
+void Figure(const char* name, double value, const char* unit, double limit, const char* goal) {
+    std::printf("%-44s %10.4f %-4s limit %10.4f %-4s ratio %6.3f  (goal %s)\n", name, value, unit,
+                limit, unit, limit != 0 ? value / limit : 0.0, goal);
+    std::fflush(stdout);
+}
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Runs the event loop until `done` holds, looking every millisecond.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start(1);
+    loop.exec();
+    return done();
+}
+
+struct Session {
+    std::unique_ptr<BoxSimulator> box;
+    std::unique_ptr<TForm1> form;
+
+    bool Open(const std::string& serial, std::chrono::microseconds liveInterval = 50000us) {
+        BoxSimOptions options;
+        options.serial = serial;
+        options.pacing = true;
+        options.liveInterval = liveInterval;
+        box = std::make_unique<BoxSimulator>(options);
+        if (!box->Start()) return false;
+        form = std::make_unique<TForm1>();
+        form->show();
+        form->ComboBoxComPorts->setEditText(QString::fromStdString(box->PortPath()));
+        form->ButtonConnect->setEnabled(true);
+        form->ButtonConnect->click();
+        // Let the window finish its first paint, as it has long before a user clicks.
+        RunUntil([] { return false; }, 300);
+        return form->ApdComPort1->IsOpen();
+    }
+    bool ChainDone(size_t commands) const {
+        return box->Received().size() >= commands && form->Vars().Awaiting == 0;
+    }
+    ~Session() {
+        form.reset();
+        if (box) box->Stop();
+    }
+};
+
+void BenchChains(bool three) {
+    Session s;
+    const std::string serial = three ? "30012345" : "20012345";
+    if (!s.Open(serial)) {
+        std::printf("could not open the simulated box\n");
+        return;
+    }
+    const size_t downloadCommands = three ? 7 : 5;
+    const size_t downloadBytes =
+        three ? 7 + 9 + 3745 + 3 + 33 + 2 + 2 + 385 : 5 + 9 + 2305 + 3 + 2 + 2;
+
+    // Download: from the click to the last table filled.
+    QElapsedTimer clock;
+    clock.start();
+    s.form->ButtonDownload->click();
+    const bool downloaded = RunUntil([&] { return s.ChainDone(downloadCommands); }, 10000);
+    const double download = clock.nsecsElapsed() * 1e-9;
+    Figure(three ? "download chain, 3 channels [s]" : "download chain, 2 channels [s]",
+           downloaded ? download : -1, "s", WireSeconds(downloadBytes), "<= 1.05");
+
+    // Send with its read-back.
+    s.box->ClearLogs();
+    const size_t sendBytes = three ? (9 + 1) + (3745 + 1) + (33 + 1) + (2 + 1) + (2 + 1)
+                                   : (9 + 1) + (2305 + 1) + (2 + 1) + (2 + 1);
+    const size_t sendCommands = (three ? 5 : 4) + downloadCommands;
+    clock.restart();
+    s.form->ButtonSend->click();
+    const bool sent = RunUntil([&] { return s.ChainDone(sendCommands); }, 10000);
+    const double send = clock.nsecsElapsed() * 1e-9;
+    Figure(three ? "send chain with read-back, 3 channels [s]"
+                 : "send chain with read-back, 2 channels [s]",
+           sent ? send : -1, "s", WireSeconds(sendBytes + downloadBytes), "<= 1.05");
+}
+
+void BenchLiveStream(double seconds) {
+    Session s;
+    if (!s.Open("30012345", 0us)) return;
+    s.form->ButtonDownload->click();
+    RunUntil([&] { return s.ChainDone(7); }, 10000);
+
+    // The longest gap between two ticks of a 1 ms timer is the longest stall of the loop.
+    qint64 longestGapNs = 0;
+    QElapsedTimer tick;
+    QTimer stallProbe;
+    stallProbe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&stallProbe, &QTimer::timeout, [&] {
+        longestGapNs = std::max(longestGapNs, tick.nsecsElapsed());
+        tick.restart();
+    });
+
+    const double cpuStart = ThreadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    tick.start();
+    stallProbe.start(1);
+    s.form->ButtonDynoLog->click();
+    RunUntil([] { return false; }, static_cast<int>(seconds * 1000));
+    stallProbe.stop();
+    const double cpu = ThreadCpuSeconds() - cpuStart;
+    const double elapsed = wall.nsecsElapsed() * 1e-9;
+
+    // Hold the box's stream and let the window catch up before switching off.
+    s.box->SetLiveInterval(std::chrono::hours(1));
+    size_t last = SIZE_MAX;
+    RunUntil(
+        [&] {
+            const size_t sentNow = s.box->LiveSent().size();
+            const bool settled = sentNow == last && s.form->Vars().LiveMessages == sentNow;
+            last = sentNow;
+            return settled;
+        },
+        10000);
+    s.form->ButtonDynoLog->click();
+    const double sent = static_cast<double>(s.box->LiveSent().size());
+    const double handled = static_cast<double>(s.form->Vars().LiveMessages);
+    std::printf("live stream: %.0f messages sent in %.1f s (%.0f per second)\n", sent, elapsed,
+                sent / elapsed);
+    Figure("live stream: messages handled / sent", handled, "msg", sent, "1.000");
+    Figure("live stream: window thread CPU / wall [s]", cpu, "s", elapsed, "<= 0.25");
+    Figure("live stream: longest event-loop stall [ms]", longestGapNs * 1e-6, "ms", 20.0, "<= 1.0");
+}
+
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Child mode: show a window, report that it is shown and the peak memory, and exit.
+int StartupChild(bool tool) {
+    std::unique_ptr<QWidget> window;
+    if (tool) {
+        window = std::make_unique<TForm1>();
+    } else {
+        auto bare = std::make_unique<QWidget>();
+        auto* table = new QTableWidget(4, 17, bare.get());
+        table->setGeometry(0, 0, 892, 105);
+        bare->resize(1115, 729);
+        window = std::move(bare);
+    }
+    window->show();
+    QApplication::processEvents();
+    std::printf("shown %ld\n", PeakKilobytes());
+    std::fflush(stdout);
+    return 0;
+}
+
+void BenchStartup(const QString& self) {
+    const auto measure = [&](const char* mode, double& seconds, double& kilobytes) {
+        double best = 1e9;
+        kilobytes = 0;
+        for (int run = 0; run < 5; ++run) {
+            QProcess child;
+            QElapsedTimer clock;
+            clock.start();
+            child.start(self, {QString::fromLatin1(mode)});
+            child.waitForFinished(30000);
+            const double elapsed = clock.nsecsElapsed() * 1e-9;
+            const QByteArray out = child.readAllStandardOutput();
+            const int at = out.indexOf("shown ");
+            if (at < 0) continue;
+            best = std::min(best, elapsed);
+            kilobytes = std::max(kilobytes, out.mid(at + 6).trimmed().toDouble());
+        }
+        seconds = best;
+    };
+    double toolTime = 0, toolMemory = 0, bareTime = 0, bareMemory = 0;
+    measure("--startup-bare", bareTime, bareMemory);
+    measure("--startup-tool", toolTime, toolMemory);
+    Figure("start-up time, tool / bare window [s]", toolTime, "s", bareTime, "<= 1.5");
+    Figure("start-up peak memory, tool / bare [kB]", toolMemory, "kB", bareMemory, "<= 1.3");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.contains("--startup-tool")) return StartupChild(true);
+    if (args.contains("--startup-bare")) return StartupChild(false);
+    SetErrorPresenter(
+        [](const QString& message) { std::printf("error shown: %s\n", qPrintable(message)); });
+    double liveSeconds = 10;
+    const int at = static_cast<int>(args.indexOf("--live-seconds"));
+    if (at > 0 && at + 1 < args.size()) liveSeconds = args[at + 1].toDouble();
+
+    std::printf(
+        "figure                                       measured        limit            ratio\n");
+    BenchChains(false);
+    BenchChains(true);
+    BenchLiveStream(liveSeconds);
+    BenchStartup(QCoreApplication::applicationFilePath());
+    return 0;
+}
