@@ -38,8 +38,11 @@ QPixmap IconPixmap(int size) {
 }  // namespace
 
 QIcon AppIcon() {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128}) icon.addPixmap(IconPixmap(size));
+    static const QIcon icon = [] {
+        QIcon sizes;
+        for (int size : {16, 32, 48, 64, 128}) sizes.addPixmap(IconPixmap(size));
+        return sizes;
+    }();
     return icon;
 }
 

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include "ErrorGuard.h"
 #include "Functions.h"
@@ -117,7 +118,9 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     link_.emplace(*this, vars_, *ApdComPort1);
     WireHandlers();
 
-    ComboBoxComPortsDropDown();
+    // The system's port list takes a while to build; it is filled as soon as the window
+    // is up, before anyone can reach the list.
+    QTimer::singleShot(0, this, &TForm1::ComboBoxComPortsDropDown);
     ApplyEditionLayout(*this, '2');
     ButtonP9()->setEnabled(false);
     StrGridConfNam->SetCell(0, 0, "RPM pls.");
@@ -279,20 +282,6 @@ void TForm1::CreateControls() {
 
     ApdComPort1 = new TApdComPort(this);
     ApdComPort1->setObjectName(QStringLiteral("ApdComPort1"));
-
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    for (QFileDialog* dialog : {SaveDialog1, OpenDialog1}) {
-        // Qt's own dialog matches the filter without regard to case, so "*.BIN" files show too.
-        dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setModal(true);
-    }
 
     for (QLabel* label : {LabelSerial, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
         label->setProperty("autoSize", true);
@@ -543,6 +532,21 @@ void TForm1::SetFileChooser(FileChooser chooser) {
     Chooser() = std::move(chooser);
 }
 
+QFileDialog* TForm1::FileDialog(bool save) {
+    // The dialogs are made when first needed: they cost as much to build as the tables.
+    QFileDialog*& dialog = save ? SaveDialog1 : OpenDialog1;
+    if (dialog == nullptr) {
+        dialog = new QFileDialog(this);
+        dialog->setObjectName(save ? QStringLiteral("SaveDialog1") : QStringLiteral("OpenDialog1"));
+        dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        // Qt's own dialog matches the filter without regard to case, so "*.BIN" files show too.
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        dialog->setModal(true);
+    }
+    return dialog;
+}
+
 QString TForm1::ChooseFile(QFileDialog* dialog) {
     dialog->setNameFilter(QString::fromLatin1(kTuningFileFilter));
     return Chooser() ? Chooser()(dialog) : QString();
@@ -550,7 +554,7 @@ QString TForm1::ChooseFile(QFileDialog* dialog) {
 
 void TForm1::ButtonOpenFileClick() {
     Guarded([&] {
-        const QString name = ChooseFile(OpenDialog1);
+        const QString name = ChooseFile(FileDialog(false));
         if (name.isEmpty()) return;
         LoadTuningFile(*this, vars_, name.toStdString());
     });
@@ -569,7 +573,7 @@ void TForm1::ButtonSaveFileClick() {
         // Encoding first: a bad cell stops the save before any dialog shows.
         const std::vector<uint8_t> bytes = EncodeTuningFile(*this, vars_.Edition());
         if (bytes.empty()) return;
-        const QString chosen = ChooseFile(SaveDialog1);
+        const QString chosen = ChooseFile(FileDialog(true));
         if (chosen.isEmpty()) return;
         SaveFileAtomically(QString::fromStdString(TuningFileName(chosen.toStdString())), bytes);
     });

@@ -54,6 +54,8 @@ class TForm1 : public QMainWindow, public FormControls {
     // tests replace it.
     using FileChooser = std::function<QString(QFileDialog* dialog)>;
     static void SetFileChooser(FileChooser chooser);
+    // The open (false) or save (true) dialog.
+    QFileDialog* FileDialog(bool save);
 
     // Ports listed before the system's own, such as a simulated box's pseudo-terminal.
     static void SetExtraPorts(const QStringList& ports);
@@ -92,8 +94,8 @@ class TForm1 : public QMainWindow, public FormControls {
     QListWidget* FileListBox1;
     QRadioButton* RadioButtP0;
     QRadioButton* RadioButtP1toP9;
-    QFileDialog* SaveDialog1;
-    QFileDialog* OpenDialog1;
+    QFileDialog* SaveDialog1 = nullptr;  // made when first needed (FileDialog)
+    QFileDialog* OpenDialog1 = nullptr;
     TApdComPort* ApdComPort1;
 
     // Inside GroupBox1.

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyleOptionHeader>
 #include <QValueAxis>
@@ -116,6 +117,8 @@ TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidge
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
+    // Nobody looks at the model yet: no need to announce each of the new items.
+    const QSignalBlocker quietModel(model());
     for (int row = 0; row < options.rows; ++row) {
         for (int col = 0; col < options.cols; ++col) {
             auto* item = new QTableWidgetItem();

@@ -185,7 +185,7 @@ TEST_F(FilesTest, OpeningAFileOfTheWrongSizeChangesNothingAndSaysWhy) {
 
 TEST_F(FilesTest, OpenDialogOffersBinFilesOfEitherCase) {
     for (const char* name : {"a.bin", "B.BIN", "c.txt"}) WriteBytes(dir / name, {1});
-    QFileDialog* dialog = form->OpenDialog1;
+    QFileDialog* dialog = form->FileDialog(false);
     dialog->setNameFilter(TForm1::kTuningFileFilter);
     dialog->setDirectory(QString::fromStdString(dir.Path().string()));
     dialog->show();

@@ -62,7 +62,8 @@ class BoxWindowTest : public testing::Test {
 
 TEST_F(BoxWindowTest, PortListConnectAndDisconnect) {
     StartBox("30012345");
-    ASSERT_GE(form->ComboBoxComPorts->count(), 1);
+    // The list is filled right after the window is up.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->ComboBoxComPorts->count() >= 1; }, 2000));
     EXPECT_EQ(form->ComboBoxComPorts->itemText(0), port) << "the simulated box comes first";
     EXPECT_FALSE(form->ButtonConnect->isEnabled());
     form->ComboBoxComPorts->setCurrentIndex(0);
