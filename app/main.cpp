@@ -3,6 +3,8 @@
 //                      first among the ports
 //   --screenshot PATH  renders the window to a PNG at PATH and exits, for machines without
 //                      a display; with --simulate it connects and downloads first
+//   --port PATH        lists the port PATH first (for a box on a pseudo-terminal, which
+//                      the system's port list never shows)
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
@@ -45,12 +47,15 @@ int main(int argc, char** argv) {
 
     QString screenshotPath;
     bool simulate = false;
+    QStringList extraPorts;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--screenshot") && i + 1 < args.size()) {
             screenshotPath = args[++i];
         } else if (args[i] == QLatin1String("--simulate")) {
             simulate = true;
+        } else if (args[i] == QLatin1String("--port") && i + 1 < args.size()) {
+            extraPorts << args[++i];
         }
     }
 
@@ -60,7 +65,7 @@ int main(int argc, char** argv) {
         box = std::make_unique<BoxSimulator>();
         if (box->Start()) {
             simulatedPort = QString::fromStdString(box->PortPath());
-            TForm1::SetExtraPorts({simulatedPort});
+            extraPorts.prepend(simulatedPort);
             Say(QStringLiteral("Simulated 3-channel box on %1 (listed first among the ports)")
                     .arg(simulatedPort));
         } else {
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    TForm1::SetExtraPorts(extraPorts);
     Guarded([&] {
         auto* form = new TForm1();
         form->setAttribute(Qt::WA_DeleteOnClose);
