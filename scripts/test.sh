@@ -8,3 +8,6 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOXTOOL_BUILD_T
 cmake --build build
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure
+
+# The real window in an X server of its own, driven by a real pointer.
+bash scripts/e2e.sh
