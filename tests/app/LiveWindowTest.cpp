@@ -170,3 +170,26 @@ TEST_F(LiveWindowTest, BadRpmCellIsReportedOnceWhileTheStreamRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LiveWindowTest, HangUpDuringTheStreamSwitchesTheLogOffWithoutWriting) {
+    ASSERT_NO_FATAL_FAILURE(Start("30012345"));
+    form->ButtonDynoLog->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= 3; }, 5000));
+    BoxSimFaults faults;
+    faults.hangUpAfter = 6;  // in the middle of a live message
+    faults.hangUpCode = 0x15;
+    box->SetFaults(faults);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ApdComPort1->IsOpen(); }, 5000));
+    EXPECT_EQ(form->Vars().DynoLogging, 0);
+    EXPECT_EQ(form->ButtonDynoLog->text(), "Dyno log ON");
+    EXPECT_EQ(form->Shape2->BrushColor(), clRed);
+    EXPECT_EQ(form->Shape1->BrushColor(), clRed);
+    EXPECT_FALSE(form->ButtonDynoLog->isEnabled());
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("The connection to the box was lost"));
+    EXPECT_EQ(box->Received().back().code, 0x79) << "nothing written to the dead port";
+}
+
+}  // namespace
