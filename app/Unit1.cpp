@@ -368,21 +368,21 @@ void TForm1::CreateProgramPage(int program) {
     PageControl1->addTab(page, QStringLiteral("P%1").arg(program));
     TabSheetP[program] = page;
 
-    struct Spec {
+    struct TableSlot {
         const char* suffix;
         int top;
         int height;
         int rows;
     };
-    static const Spec kTables[4] = {
+    static const TableSlot kTables[4] = {
         {"CH1", 0, 105, 4}, {"CH2", 112, 105, 4}, {"CH3", 226, 105, 4}, {"Fuel", 342, 28, 1}};
     for (int table = 0; table < 4; ++table) {
-        const Spec& spec = kTables[table];
-        const QString name = QStringLiteral("StrGridP%1%2").arg(program).arg(spec.suffix);
+        const TableSlot& slot = kTables[table];
+        const QString name = QStringLiteral("StrGridP%1%2").arg(program).arg(slot.suffix);
         GridOptions options;
-        options.rows = spec.rows;
+        options.rows = slot.rows;
         auto* grid = new TStringGrid(name, options, page);
-        grid->setGeometry(0, spec.top, 892, spec.height);
+        grid->setGeometry(0, slot.top, 892, slot.height);
         programGrids_[program][table] = grid;
     }
     const auto& grids = programGrids_[program];

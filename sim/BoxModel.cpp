@@ -22,12 +22,12 @@ void PutRow(BoxContents& contents, int program, int row, const std::array<int16_
 
 bool IsTwoChannelOnly(uint8_t code) {
     switch (code) {
-        case kCmdReadImage2:
-        case kCmdReadConfig2:
-        case kCmdWriteImage2:
-        case kCmdWriteConfig2:
-        case kCmdLiveOn2:
-        case kCmdLiveOff2:
+        case Cmd::ReadImage2:
+        case Cmd::ReadConfig2:
+        case Cmd::WriteImage2:
+        case Cmd::WriteConfig2:
+        case Cmd::LiveOn2:
+        case Cmd::LiveOff2:
             return true;
         default:
             return false;
@@ -36,15 +36,15 @@ bool IsTwoChannelOnly(uint8_t code) {
 
 bool IsThreeChannelOnly(uint8_t code) {
     switch (code) {
-        case kCmdReadImage3:
-        case kCmdReadConfig3:
-        case kCmdReadPedal:
-        case kCmdReadSentData:
-        case kCmdWriteImage3:
-        case kCmdWriteConfig3:
-        case kCmdWritePedal:
-        case kCmdLiveOn3:
-        case kCmdLiveOff3:
+        case Cmd::ReadImage3:
+        case Cmd::ReadConfig3:
+        case Cmd::ReadPedal:
+        case Cmd::ReadSentData:
+        case Cmd::WriteImage3:
+        case Cmd::WriteConfig3:
+        case Cmd::WritePedal:
+        case Cmd::LiveOn3:
+        case Cmd::LiveOff3:
             return true;
         default:
             return false;
@@ -165,18 +165,18 @@ BoxContents DefaultBoxContents(const std::string& serial) {
 
 size_t CommandDataLength(uint8_t code) {
     switch (code) {
-        case kCmdWriteSerial:
+        case Cmd::WriteSerial:
             return kSerialLength;
-        case kCmdWriteImage2:
+        case Cmd::WriteImage2:
             return kImageSize2;
-        case kCmdWriteImage3:
+        case Cmd::WriteImage3:
             return kImageSize3;
-        case kCmdWriteConfig3:
+        case Cmd::WriteConfig3:
             return kConfigRowSize3;
-        case kCmdWriteConfig2:
-        case kCmdWriteStartTime:
-        case kCmdWritePedal:
-        case kCmdSelectProgram:
+        case Cmd::WriteConfig2:
+        case Cmd::WriteStartTime:
+        case Cmd::WritePedal:
+        case Cmd::SelectProgram:
             return 1;
         default:
             return 0;
@@ -191,70 +191,70 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
     BoxAnswer answer;
     std::vector<uint8_t>& r = answer.response;
     switch (code) {
-        case kCmdReportSerial:
+        case Cmd::ReadSerial:
             r = Response(code, contents.serial);
             break;
-        case kCmdReadImage2:
-        case kCmdReadImage3:
+        case Cmd::ReadImage2:
+        case Cmd::ReadImage3:
             r = Response(code, contents.EditionImage());
             break;
-        case kCmdReadProgram:
+        case Cmd::ReadProgram:
             // The second byte has no meaning for the tool; the box sends 0.
             r = {code, contents.runningProgram, 0};
             break;
-        case kCmdReadConfig2:
+        case Cmd::ReadConfig2:
             r = {code, static_cast<uint8_t>(contents.config[0] & 0xFF)};
             break;
-        case kCmdReadConfig3:
+        case Cmd::ReadConfig3:
             r.resize(1 + kConfigRowSize3);
             r[0] = code;
             for (size_t k = 0; k < kConfigValues; ++k) PutWord(&r[1 + 2 * k], contents.config[k]);
             break;
-        case kCmdReadStartTime:
+        case Cmd::ReadStartTime:
             r = {code, contents.startTime};
             break;
-        case kCmdReadPedal:
+        case Cmd::ReadPedal:
             r = {code, contents.pedal};
             break;
-        case kCmdReadSentData:
+        case Cmd::ReadSentData:
             r = Response(code, contents.sentData);
             break;
-        case kCmdWriteSerial:
+        case Cmd::WriteSerial:
             contents.serial.assign(data.begin(), data.end());
             r = Ack();
             break;
-        case kCmdWriteImage2:
-        case kCmdWriteImage3:
+        case Cmd::WriteImage2:
+        case Cmd::WriteImage3:
             contents.SetEditionImage(data);
             r = Ack();
             break;
-        case kCmdWriteConfig2:
+        case Cmd::WriteConfig2:
             contents.config[0] = data[0];
             r = Ack();
             break;
-        case kCmdWriteConfig3:
+        case Cmd::WriteConfig3:
             for (size_t k = 0; k < kConfigValues; ++k)
                 contents.config[k] = static_cast<uint16_t>(data[2 * k] << 8 | data[2 * k + 1]);
             r = Ack();
             break;
-        case kCmdWriteStartTime:
+        case Cmd::WriteStartTime:
             contents.startTime = data[0];
             r = Ack();
             break;
-        case kCmdWritePedal:
+        case Cmd::WritePedal:
             contents.pedal = data[0];
             r = Ack();
             break;
-        case kCmdSelectProgram:
+        case Cmd::SelectProgram:
             contents.runningProgram = data[0];
             r = Ack();
             break;
-        case kCmdLiveOn2:
-        case kCmdLiveOn3:
+        case Cmd::LiveOn2:
+        case Cmd::LiveOn3:
             answer.live = LiveSwitch::On;
             break;
-        case kCmdLiveOff2:
-        case kCmdLiveOff3:
+        case Cmd::LiveOff2:
+        case Cmd::LiveOff3:
             answer.live = LiveSwitch::Off;
             break;
         default:

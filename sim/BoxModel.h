@@ -10,37 +10,14 @@
 #include <vector>
 
 #include "BoxImage.h"
+#include "Link.h"
 #include "Variables.h"
-
-// Command codes as the tool writes them. Where the editions differ, the 3-channel code is
-// the 2-channel code plus 100.
-constexpr uint8_t kCmdReportSerial = 0x1E;
-constexpr uint8_t kCmdReadImage2 = 0x02;
-constexpr uint8_t kCmdReadImage3 = 0x66;
-constexpr uint8_t kCmdReadProgram = 0x1F;
-constexpr uint8_t kCmdReadConfig2 = 0x20;
-constexpr uint8_t kCmdReadConfig3 = 0x84;
-constexpr uint8_t kCmdReadStartTime = 0x21;
-constexpr uint8_t kCmdReadPedal = 0x22;
-constexpr uint8_t kCmdReadSentData = 0x23;
-constexpr uint8_t kCmdWriteSerial = 0x28;
-constexpr uint8_t kCmdWriteImage2 = 0x01;
-constexpr uint8_t kCmdWriteImage3 = 0x65;
-constexpr uint8_t kCmdWriteConfig2 = 0x2A;
-constexpr uint8_t kCmdWriteConfig3 = 0x8E;
-constexpr uint8_t kCmdWriteStartTime = 0x2B;
-constexpr uint8_t kCmdWritePedal = 0x2C;
-constexpr uint8_t kCmdSelectProgram = 0x29;
-constexpr uint8_t kCmdLiveOn2 = 0x15;
-constexpr uint8_t kCmdLiveOn3 = 0x79;
-constexpr uint8_t kCmdLiveOff2 = 0x14;
-constexpr uint8_t kCmdLiveOff3 = 0x78;
 
 // The live data message: code, then RPM, CH1 reading, CH1 temperature, CH2 reading,
 // CH2 temperature, CH3 reading, each unsigned 16-bit, high byte first. Both editions send
 // all 13 bytes; a 2-channel box reports 0 for CH3.
-constexpr uint8_t kLiveMessageCode = 0x15;
-constexpr size_t kLiveMessageSize = 13;
+constexpr uint8_t kLiveMessageCode = Cmd::LiveData;
+constexpr size_t kLiveMessageSize = kLiveMessageLength;
 
 // SENT slow-channel records: 64 per channel (CH1, then CH2), each an identifier byte
 // (0 = empty) and a 16-bit value, high byte first.
