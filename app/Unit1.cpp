@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QLineSeries>
 #include <QSaveFile>
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "ErrorGuard.h"
 #include "Functions.h"
@@ -118,9 +120,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     link_.emplace(*this, vars_, *ApdComPort1);
     WireHandlers();
 
-    // The system's port list takes a while to build; it is filled as soon as the window
-    // is up, before anyone can reach the list.
-    QTimer::singleShot(0, this, &TForm1::ComboBoxComPortsDropDown);
+    FillPortListInBackground();
     ApplyEditionLayout(*this, '2');
     ButtonP9()->setEnabled(false);
     StrGridConfNam->SetCell(0, 0, "RPM pls.");
@@ -609,22 +609,42 @@ void TForm1::SetExtraPorts(const QStringList& ports) {
     ExtraPorts() = ports;
 }
 
-void TForm1::ComboBoxComPortsDropDown() {
-    Guarded([&] {
-        const QString typed = ComboBoxComPorts->currentText();
-        ComboBoxComPorts->clear();
-        QStringList ports;
-        for (const QString& port : ExtraPorts()) {
-            if (TApdComPort::Available(port)) ports << port;
-        }
-        for (const QString& port : TApdComPort::AvailablePorts()) {
-            if (!ports.contains(port)) ports << port;
-        }
-        ComboBoxComPorts->addItems(ports);
-        // Rebuilding the list keeps what the user has typed or picked.
-        ComboBoxComPorts->setCurrentIndex(-1);
-        ComboBoxComPorts->setEditText(typed);
+namespace {
+// The ports that can be opened now: the extra ones first, then the system's.
+QStringList OpenablePorts(const QStringList& extra) {
+    QStringList ports;
+    for (const QString& port : extra) {
+        if (TApdComPort::Available(port)) ports << port;
+    }
+    for (const QString& port : TApdComPort::AvailablePorts()) {
+        if (!ports.contains(port)) ports << port;
+    }
+    return ports;
+}
+}  // namespace
+
+void TForm1::ShowPortList(const QStringList& ports) {
+    const QString typed = ComboBoxComPorts->currentText();
+    ComboBoxComPorts->clear();
+    ComboBoxComPorts->addItems(ports);
+    // Rebuilding the list keeps what the user has typed or picked.
+    ComboBoxComPorts->setCurrentIndex(-1);
+    ComboBoxComPorts->setEditText(typed);
+}
+
+void TForm1::FillPortListInBackground() {
+    // Asking the system for its serial ports takes a while; at start-up it is done beside
+    // the window, which shows the list as soon as it is known.
+    auto* watcher = new QFutureWatcher<QStringList>(this);
+    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
+        ShowPortList(watcher->result());
+        watcher->deleteLater();
     });
+    watcher->setFuture(QtConcurrent::run(OpenablePorts, ExtraPorts()));
+}
+
+void TForm1::ComboBoxComPortsDropDown() {
+    Guarded([&] { ShowPortList(OpenablePorts(ExtraPorts())); });
 }
 
 void TForm1::ComboBoxComPortsSelect() {

@@ -176,6 +176,8 @@ class TForm1 : public QMainWindow, public FormControls {
     void WireHandlers();
     QString ChooseFile(QFileDialog* dialog);
     void ButtonPClick(int n);
+    void ShowPortList(const QStringList& ports);
+    void FillPortListInBackground();
     void ShowDisconnected();
     void ConnectionLost(const QString& reason);
 

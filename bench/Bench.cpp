@@ -181,8 +181,12 @@ long PeakKilobytes() {
 // Child mode: show a window, report that it is shown and the peak memory, and exit.
 int StartupChild(bool tool) {
     std::unique_ptr<QWidget> window;
+    QElapsedTimer probe;
+    probe.start();
     if (tool) {
         window = std::make_unique<TForm1>();
+        if (qEnvironmentVariableIsSet("BENCH_PROBE"))
+            std::fprintf(stderr, "constructed %lld us\n", probe.nsecsElapsed() / 1000);
     } else {
         auto bare = std::make_unique<QWidget>();
         auto* table = new QTableWidget(4, 17, bare.get());
@@ -192,6 +196,8 @@ int StartupChild(bool tool) {
     }
     window->show();
     QApplication::processEvents();
+    if (qEnvironmentVariableIsSet("BENCH_PROBE"))
+        std::fprintf(stderr, "shown %lld us\n", probe.nsecsElapsed() / 1000);
     std::printf("shown\n");
     std::fflush(stdout);
     // The memory is taken once the window has settled, with whatever it does right after
