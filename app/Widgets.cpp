@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPainter>
-#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyleOptionHeader>
 #include <QValueAxis>
@@ -86,11 +85,62 @@ class FixedCellDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidget* parent)
-    : QTableWidget(options.rows, options.cols, parent),
+CellModel::CellModel(const GridOptions& options, QObject* parent)
+    : QAbstractTableModel(parent),
+      cols_(options.cols),
+      rows_(options.rows),
       fixedCols_(options.fixedCols),
-      fixedRows_(options.fixedRows) {
+      fixedRows_(options.fixedRows),
+      editing_(options.editing),
+      cells_(static_cast<size_t>(options.cols * options.rows)) {}
+
+int CellModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+int CellModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : cols_;
+}
+
+size_t CellModel::At(int col, int row) const {
+    if (col < 0 || col >= cols_ || row < 0 || row >= rows_) throw std::out_of_range("grid cell");
+    return static_cast<size_t>(row * cols_ + col);
+}
+
+const QString& CellModel::Text(int col, int row) const {
+    return cells_[At(col, row)];
+}
+
+void CellModel::SetText(int col, int row, const QString& text) {
+    QString& cell = cells_[At(col, row)];
+    if (cell == text) return;
+    cell = text;
+    const QModelIndex changed = index(row, col);
+    emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+}
+
+QVariant CellModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+    return Text(index.column(), index.row());
+}
+
+bool CellModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::EditRole) return false;
+    SetText(index.column(), index.row(), value.toString());
+    return true;
+}
+
+Qt::ItemFlags CellModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    if (IsFixed(index.column(), index.row())) return Qt::ItemIsEnabled;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (editing_) flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidget* parent)
+    : QTableView(parent), model_(new CellModel(options, this)) {
     setObjectName(name);
+    setModel(model_);
     horizontalHeader()->hide();
     verticalHeader()->hide();
     horizontalHeader()->setMinimumSectionSize(1);
@@ -117,48 +167,38 @@ TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidge
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
-    // Nobody looks at the model yet: no need to announce each of the new items.
-    const QSignalBlocker quietModel(model());
-    for (int row = 0; row < options.rows; ++row) {
-        for (int col = 0; col < options.cols; ++col) {
-            auto* item = new QTableWidgetItem();
-            if (IsFixed(col, row)) {
-                item->setFlags(Qt::ItemIsEnabled);
-            } else {
-                Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-                if (options.editing) flags |= Qt::ItemIsEditable;
-                item->setFlags(flags);
-            }
-            setItem(row, col, item);
-        }
-    }
-    if (fixedCols_ < options.cols && fixedRows_ < options.rows) {
-        setCurrentCell(fixedRows_, fixedCols_, QItemSelectionModel::NoUpdate);
+    if (options.fixedCols < options.cols && options.fixedRows < options.rows) {
+        setCurrentCell(options.fixedRows, options.fixedCols, QItemSelectionModel::NoUpdate);
     }
 }
 
-QTableWidgetItem* TStringGrid::ItemAt(int col, int row) const {
-    QTableWidgetItem* cell = item(row, col);
-    if (cell == nullptr) throw std::out_of_range("grid cell");
-    return cell;
+void TStringGrid::RequireCell(int col, int row) const {
+    if (col < 0 || col >= columnCount() || row < 0 || row >= rowCount()) {
+        throw std::out_of_range("grid cell");
+    }
 }
 
 std::string TStringGrid::Cell(int col, int row) const {
-    return ItemAt(col, row)->text().toStdString();
+    return model_->Text(col, row).toStdString();
 }
 
 void TStringGrid::SetCell(int col, int row, const std::string& text) {
-    ItemAt(col, row)->setText(QString::fromStdString(text));
+    model_->SetText(col, row, QString::fromStdString(text));
+}
+
+void TStringGrid::setCurrentCell(int row, int col, QItemSelectionModel::SelectionFlags command) {
+    RequireCell(col, row);
+    selectionModel()->setCurrentIndex(model_->index(row, col), command);
 }
 
 void TStringGrid::SetCol(int col) {
     if (col < 0 || col >= columnCount()) throw std::out_of_range("grid column");
-    setCurrentCell(std::max(currentRow(), 0), col, QItemSelectionModel::ClearAndSelect);
+    setCurrentCell(std::max(currentRow(), 0), col);
 }
 
 void TStringGrid::SetRow(int row) {
     if (row < 0 || row >= rowCount()) throw std::out_of_range("grid row");
-    setCurrentCell(row, std::max(currentColumn(), 0), QItemSelectionModel::ClearAndSelect);
+    setCurrentCell(row, std::max(currentColumn(), 0));
 }
 
 void TStringGrid::SetColor(TColor color) {
@@ -175,7 +215,7 @@ bool TStringGrid::Focused() const {
 
 void TStringGrid::keyPressEvent(QKeyEvent* event) {
     emit keyDown(event->key(), event->modifiers());
-    QTableWidget::keyPressEvent(event);
+    QTableView::keyPressEvent(event);
 }
 
 void TStringGrid::mousePressEvent(QMouseEvent* event) {
@@ -184,7 +224,7 @@ void TStringGrid::mousePressEvent(QMouseEvent* event) {
         event->accept();
         return;
     }
-    QTableWidget::mousePressEvent(event);
+    QTableView::mousePressEvent(event);
     emit mouseDown();
 }
 
@@ -193,7 +233,7 @@ QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     const bool arrow =
         action == MoveUp || action == MoveDown || action == MoveLeft || action == MoveRight;
     if (arrow && (modifiers & Qt::ControlModifier)) return currentIndex();
-    const QModelIndex next = QTableWidget::moveCursor(action, modifiers);
+    const QModelIndex next = QTableView::moveCursor(action, modifiers);
     if (next.isValid() && IsFixed(next.column(), next.row())) return currentIndex();
     return next;
 }

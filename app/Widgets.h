@@ -1,13 +1,14 @@
 #pragma once
 // Qt widgets that give the window's controls the shape the routines expect: string grids
 // with a fixed label column, shapes, clickable pictures, charts with one labelled series.
+#include <QAbstractTableModel>
 #include <QChartView>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QStyledItemDelegate>
-#include <QTableWidget>
+#include <QTableView>
 #include <functional>
 #include <vector>
 
@@ -36,15 +37,41 @@ struct GridOptions {
     bool scrollBars = true;
 };
 
+// The texts of one grid. Much lighter than one item object per cell: the window holds
+// forty grids.
+class CellModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    CellModel(const GridOptions& options, QObject* parent);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
+    const QString& Text(int col, int row) const;
+    void SetText(int col, int row, const QString& text);
+
+  private:
+    size_t At(int col, int row) const;
+    int cols_;
+    int rows_;
+    int fixedCols_;
+    int fixedRows_;
+    bool editing_;
+    std::vector<QString> cells_;
+};
+
 // A grid of cell texts. Fixed columns and rows are drawn as headers and can be neither
 // selected, edited nor made current.
-class TStringGrid : public QTableWidget, public TextGrid {
+class TStringGrid : public QTableView, public TextGrid {
     Q_OBJECT
   public:
     TStringGrid(const QString& name, const GridOptions& options, QWidget* parent);
 
-    int ColCount() const override { return columnCount(); }
-    int RowCount() const override { return rowCount(); }
+    int ColCount() const override { return model_->columnCount(); }
+    int RowCount() const override { return model_->rowCount(); }
     std::string Cell(int col, int row) const override;
     void SetCell(int col, int row, const std::string& text) override;
     int Col() const override { return currentColumn(); }
@@ -59,7 +86,18 @@ class TStringGrid : public QTableWidget, public TextGrid {
     void SetColWidth(int col, int width) override { setColumnWidth(col, width); }
     bool Focused() const override;
 
-    bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
+    bool IsFixed(int col, int row) const { return model_->IsFixed(col, row); }
+    int columnCount() const { return model_->columnCount(); }
+    int rowCount() const { return model_->rowCount(); }
+    int currentColumn() const { return currentIndex().column(); }
+    int currentRow() const { return currentIndex().row(); }
+    void setCurrentCell(
+        int row, int col,
+        QItemSelectionModel::SelectionFlags command = QItemSelectionModel::ClearAndSelect);
+    QRect CellRect(int col, int row) const { return visualRect(model_->index(row, col)); }
+    Qt::ItemFlags CellFlags(int col, int row) const {
+        return model_->flags(model_->index(row, col));
+    }
 
     // Passes a key that went to the cell editor to the grid's own key-down signal first.
     void EditorKeyPress(QKeyEvent* event) { emit keyDown(event->key(), event->modifiers()); }
@@ -77,9 +115,8 @@ class TStringGrid : public QTableWidget, public TextGrid {
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
   private:
-    QTableWidgetItem* ItemAt(int col, int row) const;
-    int fixedCols_;
-    int fixedRows_;
+    void RequireCell(int col, int row) const;
+    CellModel* model_;
     TColor color_ = clWindow;
 };
 

@@ -148,7 +148,7 @@ TEST_F(EditingTest, KeysInOtherTablesNeitherEditNorRedraw) {
 TEST_F(EditingTest, ConfigRowClickStaysInColumnZeroForTwoChannelBoxes) {
     form->PageControl1->setCurrentIndex(0);
     TStringGrid* config = form->StrGridConfig;
-    const QPoint cell5 = config->visualItemRect(config->item(0, 5)).center();
+    const QPoint cell5 = config->CellRect(5, 0).center();
     for (const auto& [serial, expected] :
          {std::pair{"21234567", 0}, std::pair{"31234567", 5}, std::pair{"", 5}}) {
         form->Vars().BoxSerial = serial;

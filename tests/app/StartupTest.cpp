@@ -96,11 +96,10 @@ TEST_F(WindowTest, FixedLabelColumnCannotBecomeCurrentOrBeEdited) {
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Left);
     EXPECT_EQ(grid->currentColumn(), 1);
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
-                      grid->visualItemRect(grid->item(2, 0)).center());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 2).center());
     EXPECT_EQ(grid->currentColumn(), 1);
-    EXPECT_FALSE(grid->item(0, 0)->flags() & Qt::ItemIsEditable);
-    EXPECT_TRUE(grid->item(0, 1)->flags() & Qt::ItemIsEditable);
+    EXPECT_FALSE(grid->CellFlags(0, 0) & Qt::ItemIsEditable);
+    EXPECT_TRUE(grid->CellFlags(1, 0) & Qt::ItemIsEditable);
     QTest::keyClick(grid, Qt::Key_Right);
     EXPECT_EQ(grid->currentColumn(), 2);
 }
