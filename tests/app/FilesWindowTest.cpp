@@ -201,7 +201,7 @@ TEST_F(FilesTest, OpenDialogOffersBinFilesOfEitherCase) {
         names.sort();
         return names;
     };
-    QTest::qWaitFor([&] { return offered().size() >= 2; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return offered().size() >= 2; }));
     EXPECT_EQ(offered(), QStringList({"B.BIN", "a.bin"}));
     dialog->hide();
 }
