@@ -121,24 +121,10 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     WireHandlers();
 
     FillPortListInBackground();
-    ApplyEditionLayout(*this, '2');
-    ButtonP9()->setEnabled(false);
-    StrGridConfNam->SetCell(0, 0, "RPM pls.");
     ComboBoxPedalRes->addItems(
         {QStringLiteral("Lazy"), QStringLiteral("Normal"), QStringLiteral("Insane")});
     ComboBoxPedalRes->setCurrentIndex(1);
-    static const char* const kSentRowNames[5] = {
-        "Manufacturer ($05):", "OEM codes ($90-97):", "Sensor type ($03):", "Protocol rev. ($06):",
-        "Error/status ($01):"};
-    for (int row = 0; row < 5; ++row) StrGridSDnames->SetCell(0, row, kSentRowNames[row]);
-
-    uint16_t cursor = 0;
-    DecodeImage3(*this, vars_.RxBuffer, cursor);
-    DecodeConfigRow(vars_.RxBuffer, *StrGridConfig, cursor);
-    cursor = 0;
-    LabelDynoLogTable(*this, vars_.RxBuffer, cursor);
-    ShowDynoLog(*this, vars_.DynoLogP0, true);
-    ShowDynoLog(*this, vars_.DynoLogP1toP9, true);
+    InitialiseTables(*this, vars_);
 
     for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
         FileListBox1->addItem(QString::fromStdString(name));

@@ -7,6 +7,7 @@
 #include "DynoLog.h"
 #include "Link.h"
 #include "SentData.h"
+#include "StartUp.h"
 #include "TableEditing.h"
 #include "TableLayout.h"
 #include "TuningFile.h"

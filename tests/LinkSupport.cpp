@@ -2,6 +2,7 @@
 
 #include "BoxImage.h"
 #include "DynoLog.h"
+#include "StartUp.h"
 #include "TableLayout.h"
 
 BoxAnswers::BoxAnswers(char e) : edition(e) {
@@ -58,15 +59,7 @@ std::vector<uint8_t> BoxAnswers::AnswerTo(const std::vector<uint8_t>& command) c
 }
 
 LinkFixture::LinkFixture() {
-    ApplyEditionLayout(form, '2');
-    RxBufferT zero{};
-    uint16_t cursor = 0;
-    DecodeImage3(form, zero, cursor);
-    DecodeConfigRow(zero, form.GridByName(Grid::StrGridConfig), cursor);
-    cursor = 0;
-    LabelDynoLogTable(form, zero, cursor);
-    ShowDynoLog(form, vars.DynoLogP0, true);
-    ShowDynoLog(form, vars.DynoLogP1toP9, true);
+    InitialiseTables(form, vars);
     form.ControlByName(Ctl::RadioButtP0).SetChecked(true);
     form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(1);
     form.ControlByName(Ctl::NumBoxStartTime).SetCaption("0");
