@@ -621,15 +621,22 @@ void TForm1::ShowPortList(const QStringList& ports) {
 void TForm1::FillPortListInBackground() {
     // Asking the system for its serial ports takes a while; at start-up it is done beside
     // the window, which shows the list as soon as it is known.
-    auto* watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
-        ShowPortList(watcher->result());
-        watcher->deleteLater();
+    portScan_ = new QFutureWatcher<QStringList>(this);
+    connect(portScan_, &QFutureWatcher<QStringList>::finished, this, [this] {
+        ShowPortList(portScan_->result());
+        portScan_->deleteLater();
+        portScan_ = nullptr;
     });
-    watcher->setFuture(QtConcurrent::run(OpenablePorts, ExtraPorts()));
+    portScan_->setFuture(QtConcurrent::run(OpenablePorts, ExtraPorts()));
+}
+
+void TForm1::FinishPortScan() {
+    // The scan opens each port for a moment: nothing else may open one meanwhile.
+    if (portScan_ != nullptr) portScan_->waitForFinished();
 }
 
 void TForm1::ComboBoxComPortsDropDown() {
+    FinishPortScan();
     Guarded([&] { ShowPortList(OpenablePorts(ExtraPorts())); });
 }
 
@@ -638,6 +645,7 @@ void TForm1::ComboBoxComPortsSelect() {
 }
 
 void TForm1::ButtonConnectClick() {
+    FinishPortScan();
     Guarded([&] {
         ApdComPort1->SetPortName(ComboBoxComPorts->currentText());
         const int number = ApdComPort1->ComNumber();

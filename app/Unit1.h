@@ -2,6 +2,7 @@
 // The main window: every control of the tool, its start-up state and its handlers.
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -178,12 +179,14 @@ class TForm1 : public QMainWindow, public FormControls {
     void ButtonPClick(int n);
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();
+    void FinishPortScan();
     void ShowDisconnected();
     void ConnectionLost(const QString& reason);
 
     Variables vars_;
     std::optional<Link> link_;
     bool receiving_ = false;
+    QFutureWatcher<QStringList>* portScan_ = nullptr;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;
     std::array<std::array<TStringGrid*, 4>, 10> programGrids_{};  // [program][table]
