@@ -1,0 +1,9 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "Harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    RunAssemblerInput(data, size);
+    return 0;
+}
