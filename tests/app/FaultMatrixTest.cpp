@@ -1,0 +1,797 @@
+// The fault matrix: the real window against the simulated box over a real pseudo-terminal,
+// with the box misbehaving in one way per row. Every row says what the user sees; each
+// checks that the window stays usable, that no table is left half-decoded and that the
+// chain can be run again once the box behaves.
+#include <QSerialPort>
+#include <QTest>
+#include <QTimer>
+#include <ctime>
+#include <memory>
+#include <ostream>
+
+#include "BoxSimulator.h"
+#include "Functions.h"
+#include "TestSupport.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using PT = ProgramTable;
+using namespace std::chrono_literals;
+using Codes = std::vector<uint8_t>;
+
+constexpr const char* kSerial2 = "20054321";
+constexpr const char* kSerial3 = "30012345";
+
+bool ThreeChannel(const std::string& serial) {
+    return serial[0] == '3';
+}
+
+Codes DownloadChain(const std::string& serial) {
+    if (ThreeChannel(serial)) {
+        return {Cmd::ReadSerial,    Cmd::ReadImage3, Cmd::ReadProgram, Cmd::ReadConfig3,
+                Cmd::ReadStartTime, Cmd::ReadPedal,  Cmd::ReadSentData};
+    }
+    return {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadProgram, Cmd::ReadConfig2,
+            Cmd::ReadStartTime};
+}
+
+// "Send" and the download that reads everything back.
+Codes SendChain(const std::string& serial) {
+    Codes codes =
+        ThreeChannel(serial)
+            ? Codes{Cmd::WriteSerial, Cmd::WriteImage3, Cmd::WriteConfig3, Cmd::WriteStartTime,
+                    Cmd::WritePedal}
+            : Codes{Cmd::WriteSerial, Cmd::WriteImage2, Cmd::WriteConfig2, Cmd::WriteStartTime};
+    const Codes readBack = DownloadChain(serial);
+    codes.insert(codes.end(), readBack.begin(), readBack.end());
+    return codes;
+}
+
+// The chain up to and including the first `code`.
+Codes ChainThrough(const Codes& chain, uint8_t code) {
+    const auto at = std::find(chain.begin(), chain.end(), code);
+    return at == chain.end() ? chain : Codes(chain.begin(), at + 1);
+}
+
+// What the window shows from the box, one part per step of the 3-channel download, in
+// the order the steps fill them. A 2-channel download fills the first five.
+enum Part { kSerialPart, kImagePart, kProgramPart, kConfigPart, kStartPart, kPedalPart, kSentPart };
+constexpr int kParts = 7;
+constexpr const char* kPartNames[kParts] = {"serial number", "program tables", "running program",
+                                            "configuration", "start time",     "pedal response",
+                                            "SENT data"};
+using Snapshot = std::array<std::vector<std::string>, kParts>;
+
+void AppendCells(std::vector<std::string>& texts, const TextGrid& grid, int firstRow = 0,
+                 int lastRow = -1) {
+    if (lastRow < 0) lastRow = grid.RowCount() - 1;
+    for (int row = firstRow; row <= lastRow; ++row) {
+        for (int col = 0; col < grid.ColCount(); ++col) texts.push_back(grid.Cell(col, row));
+    }
+}
+
+testing::AssertionResult SamePart(const Snapshot& got, const Snapshot& want, int part) {
+    const auto& a = got[static_cast<size_t>(part)];
+    const auto& b = want[static_cast<size_t>(part)];
+    if (a == b) return testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+    auto failure = testing::AssertionFailure() << kPartNames[part] << " differs";
+    if (i < a.size() && i < b.size()) {
+        failure << " at text " << i << ": \"" << a[i] << "\" instead of \"" << b[i] << '"';
+    } else {
+        failure << " in length: " << a.size() << " texts instead of " << b.size();
+    }
+    return failure;
+}
+
+// The box as it stands after someone changed every setting with another tool.
+BoxContents OtherContents(const std::string& serial) {
+    BoxContents contents = DefaultBoxContents(serial);
+    contents.serial = std::string(1, serial[0]) + "0098765";
+    for (uint8_t& byte : contents.image) byte ^= 0x21;
+    for (uint16_t& value : contents.config) value ^= 0x0101;
+    contents.startTime = 9;
+    contents.pedal = 2;
+    contents.runningProgram = 4;
+    // Record values change, identifiers stay.
+    for (size_t i = 0; i < contents.sentData.size(); ++i) {
+        if (i % 3 != 0) contents.sentData[i] ^= 0x01;
+    }
+    return contents;
+}
+
+enum class Chain { Download, Send };
+enum class PortTrouble { None, Taken, Gone };
+
+struct FaultRow {
+    const char* name;
+    std::string serial;  // the box; its first character is the edition
+    Chain chain = Chain::Download;
+    BoxSimFaults faults;
+    // The command whose answer never arrives whole: the box has received the chain up to
+    // and including it.
+    uint8_t stopsAt = 0;
+    // "Download" and "Send" are enabled while the chain stands still.
+    bool buttonsEnabled = true;
+    PortTrouble port = PortTrouble::None;
+    const char* sees = "";
+};
+
+void PrintTo(const FaultRow& row, std::ostream* os) {
+    *os << row.name << ": " << row.sees;
+}
+
+std::string RowName(const testing::TestParamInfo<FaultRow>& info) {
+    return info.param.name;
+}
+
+BoxSimFaults SilentFrom(uint8_t code) {
+    BoxSimFaults faults;
+    faults.silenceFrom = code;
+    return faults;
+}
+
+BoxSimFaults Garbage(size_t count, uint8_t byte) {
+    BoxSimFaults faults;
+    faults.garbageBytes = count;
+    faults.garbageByte = byte;
+    return faults;
+}
+
+BoxSimFaults Chunks(size_t size) {
+    BoxSimFaults faults;
+    faults.chunkSize = size;
+    faults.chunkGap = 200us;
+    return faults;
+}
+
+BoxSimFaults Merged(size_t count) {
+    BoxSimFaults faults;
+    faults.mergeMessages = count;
+    return faults;
+}
+
+// The box hangs up halfway through the answer to `code` and comes back on a new port.
+BoxSimFaults HangUpIn(uint8_t code, size_t length) {
+    BoxSimFaults faults;
+    faults.hangUpCode = code;
+    faults.hangUpAfter = length / 2;
+    faults.reopenAfter = 100ms;
+    return faults;
+}
+
+class FaultMatrix : public testing::Test {
+  protected:
+    void StartBox(const std::string& serial) {
+        BoxSimOptions options;
+        options.serial = serial;
+        options.pacing = false;
+        box = std::make_unique<BoxSimulator>(options);
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        port = QString::fromStdString(box->PortPath());
+        TForm1::SetExtraPorts({port});
+        SetErrorPresenter([this](const QString& message) { errors.append(message); });
+        form = std::make_unique<TForm1>();
+        form->show();
+    }
+    void TearDown() override {
+        form.reset();
+        if (box) box->Stop();
+        TForm1::SetExtraPorts({});
+        SetErrorPresenter({});
+    }
+
+    // Types the port's name and presses "Connect".
+    void ConnectTo(const QString& path) {
+        form->ComboBoxComPorts->setEditText(path);
+        form->ButtonConnect->setEnabled(true);
+        form->ButtonConnect->click();
+        ASSERT_TRUE(form->ApdComPort1->IsOpen()) << errors.join('\n').toStdString();
+    }
+    // Opens the port list, which now offers `path`, and picks it.
+    void PickFromList(const QString& path) {
+        TForm1::SetExtraPorts({path});
+        form->ComboBoxComPortsDropDown();
+        const int index = form->ComboBoxComPorts->findText(path);
+        ASSERT_GE(index, 0) << path.toStdString() << " is not listed";
+        form->ComboBoxComPorts->setCurrentIndex(index);
+        emit form->ComboBoxComPorts->activated(index);
+        ASSERT_TRUE(form->ButtonConnect->isEnabled());
+    }
+
+    Codes Received() const {
+        Codes codes;
+        for (const ReceivedCommand& command : box->Received()) codes.push_back(command.code);
+        return codes;
+    }
+    void Click(Chain chain) {
+        box->ClearLogs();
+        (chain == Chain::Send ? form->ButtonSend : form->ButtonDownload)->click();
+    }
+    const Codes& Expected(Chain chain) const {
+        return chain == Chain::Send ? sendChain : downloadChain;
+    }
+    // Runs a whole chain and waits until the window has handled its last answer.
+    void RunChain(Chain chain) {
+        Click(chain);
+        const size_t count = Expected(chain).size();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return box->Received().size() >= count && form->Vars().Awaiting == 0; }, 30000))
+            << "the chain stalled after " << box->Received().size() << " commands";
+        EXPECT_EQ(Received(), Expected(chain));
+    }
+    // Waits until the box has received `codes`, then a moment more in which the window
+    // could write a further command if it were going to.
+    void ExpectChainStandsAfter(const Codes& codes) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return box->Received().size() >= codes.size(); }, 10000));
+        QTest::qWait(100);
+        EXPECT_EQ(Received(), codes);
+    }
+
+    // A queued call runs: the event loop turns.
+    bool Responsive() const {
+        auto ran = std::make_shared<bool>(false);
+        QTimer::singleShot(0, form.get(), [ran] { *ran = true; });
+        return QTest::qWaitFor([ran] { return *ran; }, 2000);
+    }
+    // Processor time of the whole process over a quiet half second of the event loop.
+    double ProcessorSecondsOverHalfASecond() const {
+        const std::clock_t start = std::clock();
+        QTest::qWait(500);
+        return double(std::clock() - start) / CLOCKS_PER_SEC;
+    }
+
+    void ExpectConnectedState() const {
+        EXPECT_TRUE(form->ApdComPort1->IsOpen());
+        EXPECT_EQ(form->Shape1->BrushColor(), clLime);
+        EXPECT_EQ(form->ButtonConnect->text(), "Disconnect");
+    }
+    void ExpectDisconnectedState() const {
+        EXPECT_FALSE(form->ApdComPort1->IsOpen());
+        EXPECT_EQ(form->Shape1->BrushColor(), clRed);
+        EXPECT_EQ(form->ButtonConnect->text(), "Connect");
+        EXPECT_TRUE(form->ButtonConnect->isEnabled());
+        EXPECT_FALSE(form->ButtonDownload->isEnabled());
+        EXPECT_FALSE(form->ButtonSend->isEnabled());
+        EXPECT_FALSE(form->ButtonDynoLog->isEnabled());
+    }
+
+    Snapshot Snap() const {
+        Snapshot s;
+        s[kSerialPart] = {form->LabelSerial->text().toStdString(),
+                          form->EditNewSerial->text().toStdString()};
+        s[kImagePart] = AllProgramTexts(*form);
+        AppendCells(s[kImagePart], *form->StrGridDynoLog, 0, 0);
+        int marked = -1;
+        for (int n = 0; n <= 9; ++n) {
+            if (form->ButtonP[n]->palette().color(QPalette::ButtonText) == Qt::blue) marked = n;
+        }
+        s[kProgramPart] = {std::to_string(marked)};
+        AppendCells(s[kConfigPart], *form->StrGridConfig);
+        s[kStartPart] = {form->NumBoxStartTime->text().toStdString()};
+        s[kPedalPart] = {std::to_string(form->ComboBoxPedalRes->currentIndex())};
+        AppendCells(s[kSentPart], *form->StrGridSDdata);
+        s[kSentPart].push_back(form->StaticText1->text().toStdString());
+        return s;
+    }
+
+    // A download that stood still at step `step` of the chain shows the new box's values
+    // from the steps before it and the previous ones from there on: nothing is half-done.
+    void ExpectStoppedAtStep(const Snapshot& stopped, const Snapshot& before, const Snapshot& after,
+                             size_t step) const {
+        for (int part = 0; part < kParts; ++part) {
+            const bool filled = static_cast<size_t>(part) < step;
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(stopped, filled ? after : before, part));
+            if (static_cast<size_t>(part) < downloadChain.size()) {
+                EXPECT_FALSE(SamePart(after, before, part)) << "the new box holds other values";
+            } else {
+                EXPECT_TRUE(SamePart(after, before, part)) << "not this edition's";
+            }
+        }
+    }
+
+    // Changes the tables that "Send" writes: a cell in two programs, the configuration,
+    // the start time and, on a 3-channel box, the pedal response.
+    void EditTables() const {
+        form->ProgramGridWidget(3, PT::CH2)->SetCell(5, 1, "-1234");
+        form->ProgramGridWidget(7, PT::CH1)->SetCell(16, 3, "4321");
+        form->StrGridConfig->SetCell(0, 0, "7");
+        form->NumBoxStartTime->setValue(6);
+        if (ThreeChannel(serial)) form->ComboBoxPedalRes->setCurrentIndex(2);
+    }
+
+    void Begin(const FaultRow& row) {
+        serial = row.serial;
+        downloadChain = DownloadChain(serial);
+        sendChain = SendChain(serial);
+        StartBox(serial);
+    }
+
+    std::string serial;
+    Codes downloadChain;
+    Codes sendChain;
+    std::unique_ptr<BoxSimulator> box;
+    std::unique_ptr<TForm1> form;
+    QString port;
+    QStringList errors;
+};
+
+// ---------------------------------------------------------------------------------------
+// The box stops answering at one command: the chain stands still there, no message, the
+// window keeps working and a later run of the chain completes.
+
+FaultRow Silence(const char* name, const char* serial, Chain chain, uint8_t code,
+                 bool buttonsEnabled, const char* sees) {
+    return {.name = name,
+            .serial = serial,
+            .chain = chain,
+            .faults = SilentFrom(code),
+            .stopsAt = code,
+            .buttonsEnabled = buttonsEnabled,
+            .sees = sees};
+}
+
+const FaultRow kSilenceRows[] = {
+    Silence("Download2_SerialReport", kSerial2, Chain::Download, Cmd::ReadSerial, true,
+            "nothing changes; every table keeps the previous box's values"),
+    Silence("Download2_Image", kSerial2, Chain::Download, Cmd::ReadImage2, true,
+            "the new serial number shows; the program tables keep their values"),
+    Silence("Download2_RunningProgram", kSerial2, Chain::Download, Cmd::ReadProgram, true,
+            "new serial number and tables; marker, configuration and start time as before"),
+    Silence("Download2_Config", kSerial2, Chain::Download, Cmd::ReadConfig2, true,
+            "all new up to the program marker; configuration and start time as before"),
+    Silence("Download2_StartTime", kSerial2, Chain::Download, Cmd::ReadStartTime, true,
+            "all new but the start time"),
+    Silence("Download3_SerialReport", kSerial3, Chain::Download, Cmd::ReadSerial, true,
+            "nothing changes; every table keeps the previous box's values"),
+    Silence("Download3_Image", kSerial3, Chain::Download, Cmd::ReadImage3, true,
+            "the new serial number shows; the program tables keep their values"),
+    Silence("Download3_RunningProgram", kSerial3, Chain::Download, Cmd::ReadProgram, true,
+            "new serial number and tables; the rest as before"),
+    Silence("Download3_ConfigRow", kSerial3, Chain::Download, Cmd::ReadConfig3, true,
+            "all new up to the program marker; configuration row onwards as before"),
+    Silence("Download3_StartTime", kSerial3, Chain::Download, Cmd::ReadStartTime, true,
+            "new up to the configuration; start time, pedal and SENT data as before"),
+    Silence("Download3_Pedal", kSerial3, Chain::Download, Cmd::ReadPedal, true,
+            "new up to the start time; pedal response and SENT data as before"),
+    Silence("Download3_SentData", kSerial3, Chain::Download, Cmd::ReadSentData, true,
+            "all new but the SENT data"),
+    Silence("Send2_SerialNumber", kSerial2, Chain::Send, Cmd::WriteSerial, false,
+            "Download and Send stay disabled until the user reconnects; tables as edited"),
+    Silence("Send2_Image", kSerial2, Chain::Send, Cmd::WriteImage2, false,
+            "the image goes out unacknowledged; Download and Send stay disabled"),
+    Silence("Send2_ConfigByte", kSerial2, Chain::Send, Cmd::WriteConfig2, true,
+            "Download and Send usable again; the start time is not written"),
+    Silence("Send2_StartTime", kSerial2, Chain::Send, Cmd::WriteStartTime, true,
+            "everything written, nothing read back"),
+    Silence("Send2_ReadBack", kSerial2, Chain::Send, Cmd::ReadSerial, true,
+            "everything written; the read-back shows nothing new"),
+    Silence("Send3_SerialNumber", kSerial3, Chain::Send, Cmd::WriteSerial, false,
+            "Download and Send stay disabled until the user reconnects; tables as edited"),
+    Silence("Send3_Image", kSerial3, Chain::Send, Cmd::WriteImage3, false,
+            "the image goes out unacknowledged; Download and Send stay disabled"),
+    Silence("Send3_ConfigRow", kSerial3, Chain::Send, Cmd::WriteConfig3, true,
+            "Download and Send usable again; start time and pedal are not written"),
+    Silence("Send3_StartTime", kSerial3, Chain::Send, Cmd::WriteStartTime, true,
+            "the pedal response is not written"),
+    Silence("Send3_Pedal", kSerial3, Chain::Send, Cmd::WritePedal, true,
+            "everything written, nothing read back"),
+    Silence("Send3_ReadBack", kSerial3, Chain::Send, Cmd::ReadSerial, true,
+            "everything written; the read-back shows nothing new"),
+};
+
+class ChainStops : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(ChainStops, WhereTheBoxFallsSilent) {
+    const FaultRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    const Snapshot before = Snap();
+    Snapshot edited;
+    if (row.chain == Chain::Send) {
+        EditTables();
+        edited = Snap();
+    } else {
+        box->SetContents(OtherContents(serial));
+    }
+
+    box->SetFaults(row.faults);
+    Click(row.chain);
+    ASSERT_NO_FATAL_FAILURE(ExpectChainStandsAfter(ChainThrough(Expected(row.chain), row.stopsAt)));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_TRUE(Responsive());
+    ExpectConnectedState();
+    EXPECT_EQ(form->ButtonDownload->isEnabled(), row.buttonsEnabled);
+    EXPECT_EQ(form->ButtonSend->isEnabled(), row.buttonsEnabled);
+    const Snapshot stopped = Snap();
+
+    // The box answers again. Where the buttons stayed disabled the user reconnects.
+    box->SetFaults({});
+    if (!row.buttonsEnabled) {
+        form->ButtonConnect->click();
+        ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    }
+    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
+    if (row.chain == Chain::Send) {
+        for (int part = 0; part < kParts; ++part) {
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(stopped, edited, part));
+            EXPECT_TRUE(SamePart(Snap(), edited, part)) << "the read-back shows what was sent";
+        }
+        EXPECT_FALSE(SamePart(edited, before, kImagePart));
+    } else {
+        const auto step =
+            static_cast<size_t>(std::find(downloadChain.begin(), downloadChain.end(), row.stopsAt) -
+                                downloadChain.begin());
+        ExpectStoppedAtStep(stopped, before, Snap(), step);
+    }
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultSilence, ChainStops, testing::ValuesIn(kSilenceRows), RowName);
+
+// ---------------------------------------------------------------------------------------
+// Noise on the line that the tool must see through: bytes before every answer, answers in
+// pieces. The download gives the same window as a clean one.
+
+FaultRow Noise(const char* name, const char* serial, Chain chain, BoxSimFaults faults,
+               const char* sees) {
+    return {.name = name, .serial = serial, .chain = chain, .faults = faults, .sees = sees};
+}
+
+// None of the garbage bytes starts an answer of either chain: 0x15 starts a live message,
+// which nobody asked for here; 0x28 and 0x65 are command codes.
+const FaultRow kGarbageRows[] = {
+    Noise("Box2_1x00", kSerial2, Chain::Send, Garbage(1, 0x00),
+          "download and send complete as on a clean line"),
+    Noise("Box2_2xFF", kSerial2, Chain::Send, Garbage(2, 0xFF),
+          "download and send complete as on a clean line"),
+    Noise("Box2_3x15", kSerial2, Chain::Send, Garbage(3, Cmd::LiveData),
+          "stray live-message codes are ignored; download and send complete"),
+    Noise("Box2_4x28", kSerial2, Chain::Send, Garbage(4, Cmd::WriteSerial),
+          "download and send complete as on a clean line"),
+    Noise("Box2_5xEE", kSerial2, Chain::Send, Garbage(5, 0xEE),
+          "download and send complete as on a clean line"),
+    Noise("Box3_1xEE", kSerial3, Chain::Send, Garbage(1, 0xEE),
+          "download and send complete as on a clean line"),
+    Noise("Box3_2x15", kSerial3, Chain::Send, Garbage(2, Cmd::LiveData),
+          "stray live-message codes are ignored; download and send complete"),
+    Noise("Box3_3x00", kSerial3, Chain::Send, Garbage(3, 0x00),
+          "download and send complete as on a clean line"),
+    Noise("Box3_4xFF", kSerial3, Chain::Send, Garbage(4, 0xFF),
+          "download and send complete as on a clean line"),
+    Noise("Box3_5x65", kSerial3, Chain::Send, Garbage(5, Cmd::WriteImage3),
+          "download and send complete as on a clean line"),
+};
+
+// The assembler's tests split a recorded session at every offset in memory; over the
+// real port a sample of piece sizes, each piece a read of its own.
+const FaultRow kChunkRows[] = {
+    Noise("Box2_1", kSerial2, Chain::Download, Chunks(1), "same tables as a whole download"),
+    Noise("Box2_2", kSerial2, Chain::Download, Chunks(2), "same tables as a whole download"),
+    Noise("Box2_3", kSerial2, Chain::Download, Chunks(3), "same tables as a whole download"),
+    Noise("Box2_7", kSerial2, Chain::Download, Chunks(7), "same tables as a whole download"),
+    Noise("Box2_13", kSerial2, Chain::Download, Chunks(13), "same tables as a whole download"),
+    Noise("Box2_32", kSerial2, Chain::Download, Chunks(32), "same tables as a whole download"),
+    Noise("Box2_100", kSerial2, Chain::Download, Chunks(100), "same tables as a whole download"),
+    Noise("Box2_1000", kSerial2, Chain::Download, Chunks(1000), "same tables as a whole download"),
+    Noise("Box3_1", kSerial3, Chain::Download, Chunks(1), "same tables as a whole download"),
+    Noise("Box3_2", kSerial3, Chain::Download, Chunks(2), "same tables as a whole download"),
+    Noise("Box3_3", kSerial3, Chain::Download, Chunks(3), "same tables as a whole download"),
+    Noise("Box3_7", kSerial3, Chain::Download, Chunks(7), "same tables as a whole download"),
+    Noise("Box3_13", kSerial3, Chain::Download, Chunks(13), "same tables as a whole download"),
+    Noise("Box3_32", kSerial3, Chain::Download, Chunks(32), "same tables as a whole download"),
+    Noise("Box3_100", kSerial3, Chain::Download, Chunks(100), "same tables as a whole download"),
+    Noise("Box3_1000", kSerial3, Chain::Download, Chunks(1000), "same tables as a whole download"),
+};
+
+class NoiseIgnored : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(NoiseIgnored, DownloadAsOnACleanLine) {
+    const FaultRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    box->SetFaults(row.faults);
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    const Snapshot noisy = Snap();
+    box->SetFaults({});
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    const Snapshot clean = Snap();
+    for (int part = 0; part < kParts; ++part) {
+        SCOPED_TRACE(kPartNames[part]);
+        EXPECT_TRUE(SamePart(noisy, clean, part));
+    }
+    EXPECT_EQ(form->LabelSerial->text().toStdString(), SerialLabelText(box->Contents().serial));
+
+    if (row.chain == Chain::Send) {
+        box->SetFaults(row.faults);
+        EditTables();
+        const Snapshot edited = Snap();
+        ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Send));
+        for (int part = 0; part < kParts; ++part) {
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(Snap(), edited, part)) << "the read-back shows what was sent";
+        }
+    }
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultGarbage, NoiseIgnored, testing::ValuesIn(kGarbageRows), RowName);
+INSTANTIATE_TEST_SUITE_P(FaultChunks, NoiseIgnored, testing::ValuesIn(kChunkRows), RowName);
+
+// ---------------------------------------------------------------------------------------
+// Answers held back until another one is waiting. The link is half-duplex and the tool
+// asks for the next item only after the last answer, so a held answer leaves only when the
+// user starts the chain again (and then two go out back to back) or when the box lets go.
+
+const FaultRow kMergeRows[] = {
+    {.name = "Download2",
+     .serial = kSerial2,
+     .chain = Chain::Download,
+     .faults = Merged(2),
+     .stopsAt = Cmd::ReadSerial,
+     .sees = "Download seems to do nothing; pressed again, the two serial reports arrive "
+             "together, one is taken and the download stalls at the image; it completes "
+             "once the box lets go"},
+    {.name = "Download3",
+     .serial = kSerial3,
+     .chain = Chain::Download,
+     .faults = Merged(2),
+     .stopsAt = Cmd::ReadSerial,
+     .sees = "as for the 2-channel box"},
+    {.name = "Send2",
+     .serial = kSerial2,
+     .chain = Chain::Send,
+     .faults = Merged(2),
+     .stopsAt = Cmd::WriteSerial,
+     .buttonsEnabled = false,
+     .sees = "Send seems to do nothing, Download and Send disabled; once the box lets go "
+             "the send completes and reads back what was sent"},
+    {.name = "Send3",
+     .serial = kSerial3,
+     .chain = Chain::Send,
+     .faults = Merged(2),
+     .stopsAt = Cmd::WriteSerial,
+     .buttonsEnabled = false,
+     .sees = "as for the 2-channel box"},
+};
+
+class HeldAnswers : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(HeldAnswers, NeitherHangNorCorrupt) {
+    const FaultRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    const Snapshot before = Snap();
+    if (row.chain == Chain::Send) {
+        EditTables();
+    } else {
+        box->SetContents(OtherContents(serial));
+    }
+    const Snapshot edited = Snap();
+
+    box->SetFaults(row.faults);
+    Click(row.chain);
+    ASSERT_NO_FATAL_FAILURE(ExpectChainStandsAfter({row.stopsAt}));
+    EXPECT_TRUE(Responsive());
+    EXPECT_EQ(form->ButtonDownload->isEnabled(), row.buttonsEnabled);
+    for (int part = 0; part < kParts; ++part) {
+        SCOPED_TRACE(kPartNames[part]);
+        EXPECT_TRUE(SamePart(Snap(), edited, part));
+    }
+
+    Codes expected = Expected(row.chain);
+    if (row.chain == Chain::Download) {
+        // The second report is dropped with the first one's handling, not read as the image.
+        form->ButtonDownload->click();
+        ASSERT_NO_FATAL_FAILURE(
+            ExpectChainStandsAfter({Cmd::ReadSerial, Cmd::ReadSerial, downloadChain[1]}));
+        const Snapshot stalled = Snap();
+        EXPECT_FALSE(SamePart(stalled, before, kSerialPart));
+        for (int part = kImagePart; part < kParts; ++part) {
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(stalled, before, part));
+        }
+        expected.insert(expected.begin(), Cmd::ReadSerial);
+    }
+
+    // The box lets go of what it holds; the chain runs on by itself.
+    box->SetFaults({});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return box->Received().size() >= expected.size() && form->Vars().Awaiting == 0; },
+        10000));
+    EXPECT_EQ(Received(), expected);
+    const Snapshot released = Snap();
+    if (row.chain == Chain::Send) {
+        for (int part = 0; part < kParts; ++part) {
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(released, edited, part));
+        }
+    } else {
+        ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+        ExpectStoppedAtStep(released, before, Snap(), downloadChain.size());
+    }
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultMerged, HeldAnswers, testing::ValuesIn(kMergeRows), RowName);
+
+// ---------------------------------------------------------------------------------------
+// The box hangs up in the middle of an answer and comes back on another port.
+
+const char* const kLostSees =
+    "disconnected state and one message that the connection was lost; the tables keep "
+    "what had arrived whole";
+
+FaultRow HangUp(const char* name, const char* serial, uint8_t code, size_t length) {
+    return {.name = name,
+            .serial = serial,
+            .faults = HangUpIn(code, length),
+            .stopsAt = code,
+            .sees = kLostSees};
+}
+
+const FaultRow kHangUpRows[] = {
+    HangUp("Box2_SerialReport", kSerial2, Cmd::ReadSerial, kSerialReportSize),
+    HangUp("Box2_Image", kSerial2, Cmd::ReadImage2, kImageResponseSize2),
+    HangUp("Box2_RunningProgram", kSerial2, Cmd::ReadProgram, kProgramResponseSize),
+    HangUp("Box2_ConfigByte", kSerial2, Cmd::ReadConfig2, kConfigResponseSize2),
+    HangUp("Box2_StartTime", kSerial2, Cmd::ReadStartTime, kByteResponseSize),
+    HangUp("Box3_SerialReport", kSerial3, Cmd::ReadSerial, kSerialReportSize),
+    HangUp("Box3_Image", kSerial3, Cmd::ReadImage3, kImageResponseSize3),
+    HangUp("Box3_RunningProgram", kSerial3, Cmd::ReadProgram, kProgramResponseSize),
+    HangUp("Box3_ConfigRow", kSerial3, Cmd::ReadConfig3, kConfigResponseSize3),
+    HangUp("Box3_StartTime", kSerial3, Cmd::ReadStartTime, kByteResponseSize),
+    HangUp("Box3_Pedal", kSerial3, Cmd::ReadPedal, kByteResponseSize),
+    HangUp("Box3_SentData", kSerial3, Cmd::ReadSentData, kSentResponseSize),
+    // An ACK has one byte: the box hangs up instead of acknowledging the serial number.
+    {.name = "Box2_SendAck",
+     .serial = kSerial2,
+     .chain = Chain::Send,
+     .faults = HangUpIn(ACK, 1),
+     .stopsAt = Cmd::WriteSerial,
+     .sees = kLostSees},
+    {.name = "Box3_SendAck",
+     .serial = kSerial3,
+     .chain = Chain::Send,
+     .faults = HangUpIn(ACK, 1),
+     .stopsAt = Cmd::WriteSerial,
+     .sees = kLostSees},
+};
+
+class LostConnection : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(LostConnection, DisconnectsOnceAndConnectsToTheNewPort) {
+    const FaultRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    const Snapshot before = Snap();
+    Snapshot edited;
+    if (row.chain == Chain::Send) {
+        EditTables();
+        edited = Snap();
+    } else {
+        box->SetContents(OtherContents(serial));
+    }
+
+    box->SetFaults(row.faults);
+    Click(row.chain);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ApdComPort1->IsOpen(); }, 10000))
+        << "the window still shows a connection";
+    EXPECT_EQ(Received(), ChainThrough(Expected(row.chain), row.stopsAt));
+    ExpectDisconnectedState();
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    EXPECT_TRUE(errors[0].startsWith("The connection to the box was lost"))
+        << errors[0].toStdString();
+    const double cpu = ProcessorSecondsOverHalfASecond();
+    EXPECT_LT(cpu, 0.25) << "processor seconds in a quiet half second after the hang-up";
+    EXPECT_TRUE(Responsive());
+    EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    const Snapshot stopped = Snap();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->PortPath().empty(); }, 5000))
+        << "the box did not come back";
+    const QString newPort = QString::fromStdString(box->PortPath());
+    ASSERT_NO_FATAL_FAILURE(PickFromList(newPort));
+    form->ButtonConnect->click();
+    ASSERT_TRUE(form->ApdComPort1->IsOpen()) << errors.join('\n').toStdString();
+    ExpectConnectedState();
+    EXPECT_EQ(form->LabelConnPort->text().toInt(), TApdComPort::NumberAtEnd(newPort));
+    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
+    if (row.chain == Chain::Send) {
+        for (int part = 0; part < kParts; ++part) {
+            SCOPED_TRACE(kPartNames[part]);
+            EXPECT_TRUE(SamePart(stopped, edited, part));
+            EXPECT_TRUE(SamePart(Snap(), edited, part));
+        }
+    } else {
+        const auto step =
+            static_cast<size_t>(std::find(downloadChain.begin(), downloadChain.end(), row.stopsAt) -
+                                downloadChain.begin());
+        ExpectStoppedAtStep(stopped, before, Snap(), step);
+    }
+    EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultHangUp, LostConnection, testing::ValuesIn(kHangUpRows), RowName);
+
+// ---------------------------------------------------------------------------------------
+// The port cannot be opened: another program holds it, or it vanished after the list was
+// built.
+
+const FaultRow kPortRows[] = {
+    {.name = "Box2_Taken",
+     .serial = kSerial2,
+     .faults = {},
+     .port = PortTrouble::Taken,
+     .sees = "a message that the port cannot be opened, with the system's reason; "
+             "disconnected; Connect works once the other program lets go"},
+    {.name = "Box3_Taken",
+     .serial = kSerial3,
+     .faults = {},
+     .port = PortTrouble::Taken,
+     .sees = "a message that the port cannot be opened, with the system's reason; "
+             "disconnected; Connect works once the other program lets go"},
+    {.name = "Box2_Gone",
+     .serial = kSerial2,
+     .faults = {},
+     .port = PortTrouble::Gone,
+     .sees = "a message that the port cannot be opened; disconnected; the box plugged in "
+             "again is listed and connects"},
+    {.name = "Box3_Gone",
+     .serial = kSerial3,
+     .faults = {},
+     .port = PortTrouble::Gone,
+     .sees = "a message that the port cannot be opened; disconnected; the box plugged in "
+             "again is listed and connects"},
+};
+
+class PortRefused : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(PortRefused, MessageThenConnectsLater) {
+    const FaultRow& row = GetParam();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    // The list built at start-up offers the box.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->ComboBoxComPorts->findText(port) >= 0; }, 5000));
+    const int index = form->ComboBoxComPorts->findText(port);
+    form->ComboBoxComPorts->setCurrentIndex(index);
+    emit form->ComboBoxComPorts->activated(index);
+
+    QSerialPort other(port);
+    if (row.port == PortTrouble::Taken) {
+        ASSERT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+    } else {
+        box->Stop();
+    }
+    form->ButtonConnect->click();
+    ASSERT_EQ(errors.size(), 1);
+    const QString prefix = QStringLiteral("Cannot open port \"%1\": ").arg(port);
+    EXPECT_TRUE(errors[0].startsWith(prefix)) << errors[0].toStdString();
+    EXPECT_GT(errors[0].size(), prefix.size()) << "the system's reason is missing";
+    ExpectDisconnectedState();
+    EXPECT_TRUE(Responsive());
+
+    if (row.port == PortTrouble::Taken) {
+        other.close();
+    } else {
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        port = QString::fromStdString(box->PortPath());
+        ASSERT_NO_FATAL_FAILURE(PickFromList(port));
+    }
+    form->ButtonConnect->click();
+    ASSERT_TRUE(form->ApdComPort1->IsOpen()) << errors.join('\n').toStdString();
+    ExpectConnectedState();
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    EXPECT_EQ(form->LabelSerial->text().toStdString(), SerialLabelText(serial));
+    EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultPort, PortRefused, testing::ValuesIn(kPortRows), RowName);
+
+}  // namespace
