@@ -156,14 +156,15 @@ std::string GridName(int program, int table) {
     return "P" + std::to_string(program) + " " + kTables[table];
 }
 
-std::string CheckShape(const TextGrid& grid, int cols, int rows, const std::string& name) {
+// Built only when it fails: the checks run after every chunk.
+std::string CheckShape(const TextGrid& grid, int cols, int rows, const char* name) {
     if (grid.ColCount() != cols || grid.RowCount() != rows) {
-        return name + " is " + std::to_string(grid.ColCount()) + "x" +
+        return std::string(name) + " is " + std::to_string(grid.ColCount()) + "x" +
                std::to_string(grid.RowCount()) + " instead of " + std::to_string(cols) + "x" +
                std::to_string(rows);
     }
     if (grid.Col() < 0 || grid.Col() >= cols || grid.Row() < 0 || grid.Row() >= rows)
-        return name + "'s current cell lies outside it";
+        return std::string(name) + "'s current cell lies outside it";
     return {};
 }
 
@@ -180,8 +181,14 @@ class WatchedGrid : public TextGrid {
     }
     int Col() const override { return grid_.Col(); }
     int Row() const override { return grid_.Row(); }
-    void SetCol(int col) override { grid_.SetCol(col); }
-    void SetRow(int row) override { grid_.SetRow(row); }
+    void SetCol(int col) override {
+        moved = true;
+        grid_.SetCol(col);
+    }
+    void SetRow(int row) override {
+        moved = true;
+        grid_.SetRow(row);
+    }
     bool Enabled() const override { return grid_.Enabled(); }
     void SetEnabled(bool enabled) override { grid_.SetEnabled(enabled); }
     TColor Color() const override { return grid_.Color(); }
@@ -190,7 +197,9 @@ class WatchedGrid : public TextGrid {
     void SetColWidth(int col, int width) override { grid_.SetColWidth(col, width); }
     bool Focused() const override { return grid_.Focused(); }
 
-    bool written = true;  // nothing is known about a grid until it has been checked once
+    // Nothing is known about a grid until it has been checked once.
+    bool written = true;
+    bool moved = true;
 
   private:
     TextGrid& grid_;
@@ -220,7 +229,7 @@ class WatchedForm : public FormControls {
     void SetPageIndex(int index) override { memory_.SetPageIndex(index); }
 
     WatchedGrid& Program(int program, ProgramTable table) {
-        memory_.Program(program, table);  // throws for a program number out of range
+        if (program < 1 || program > 9) throw std::out_of_range("program number");
         return *programs_[static_cast<size_t>((program - 1) * 4 + static_cast<int>(table))];
     }
     WatchedGrid& Named(Grid grid) { return *named_.at(grid); }
@@ -236,10 +245,11 @@ class WatchedForm : public FormControls {
 std::string CheckProgramGrid(const TextGrid& grid, int n, int t, bool cells,
                              const std::string& spoiled) {
     static const char* const kRowNames[4] = {"RPM_", "CORR_", "PRESS_", "MULTI%_"};
-    const std::string name = GridName(n, t);
     const int rows = t == static_cast<int>(PT::Fuel) ? 1 : 4;
-    std::string fault = CheckShape(grid, 17, rows, name);
-    if (!fault.empty() || !cells) return fault;
+    std::string fault = CheckShape(grid, 17, rows, "a program table");
+    if (!fault.empty()) return GridName(n, t) + ": " + fault;
+    if (!cells) return {};
+    const std::string name = GridName(n, t);
     for (int row = 0; row < rows; ++row) {
         const std::string label =
             t == static_cast<int>(PT::Fuel) ? "FUEL%" : kRowNames[row] + std::to_string(t + 1);
@@ -285,8 +295,8 @@ std::string CheckDynoLog(const TextGrid& log, bool cells, const Variables& vars)
     return {};
 }
 
-// What must hold after every chunk. Cells are checked in the grids written since the last
-// check (and the dyno log records whenever a live message was handled).
+// What must hold after every chunk, checked in the grids touched since the last check (and
+// in the dyno log records whenever a live message was handled).
 std::string CheckWindow(WatchedForm& form, const Variables& vars, const std::string& spoiled,
                         bool liveHandled) {
     if (vars.RxPos > kRxBufferSize) return "RxPos is " + std::to_string(vars.RxPos);
@@ -294,25 +304,35 @@ std::string CheckWindow(WatchedForm& form, const Variables& vars, const std::str
     for (int n = 1; n <= 9; ++n) {
         for (int t = 0; t < 4; ++t) {
             WatchedGrid& grid = form.Program(n, static_cast<PT>(t));
+            if (!grid.written && !grid.moved) continue;
             std::string fault = CheckProgramGrid(grid, n, t, grid.written, spoiled);
             if (!fault.empty()) return fault;
-            grid.written = false;
+            grid.written = grid.moved = false;
         }
     }
     WatchedGrid& log = form.Named(Grid::StrGridDynoLog);
-    std::string fault = CheckDynoLog(log, log.written || liveHandled, vars);
-    if (!fault.empty()) return fault;
-    log.written = false;
-
-    WatchedGrid& config = form.Named(Grid::StrGridConfig);
-    fault = CheckShape(config, 16, 1, "the configuration row");
-    for (int col = 0; col < 16 && fault.empty() && config.written; ++col) {
-        if (!IntegerIn(config.Cell(col, 0), 0, 65535))
-            fault = "configuration cell " + std::to_string(col) + " is no 16-bit number";
+    if (log.written || log.moved || liveHandled) {
+        std::string fault = CheckDynoLog(log, log.written || liveHandled, vars);
+        if (!fault.empty()) return fault;
+        log.written = log.moved = false;
     }
-    config.written = false;
-    if (fault.empty()) fault = CheckShape(form.Named(Grid::StrGridSDdata), 2, 5, "the SENT table");
-    return fault;
+    WatchedGrid& config = form.Named(Grid::StrGridConfig);
+    if (config.written || config.moved) {
+        std::string fault = CheckShape(config, 16, 1, "the configuration row");
+        for (int col = 0; col < 16 && fault.empty(); ++col) {
+            if (!IntegerIn(config.Cell(col, 0), 0, 65535))
+                fault = "configuration cell " + std::to_string(col) + " is no 16-bit number";
+        }
+        if (!fault.empty()) return fault;
+        config.written = config.moved = false;
+    }
+    WatchedGrid& sent = form.Named(Grid::StrGridSDdata);
+    if (sent.written || sent.moved) {
+        std::string fault = CheckShape(sent, 2, 5, "the SENT table");
+        if (!fault.empty()) return fault;
+        sent.written = sent.moved = false;
+    }
+    return {};
 }
 
 struct AssemblerFixture {

@@ -133,6 +133,12 @@ std::vector<FuzzSeed> AssemblerSeeds() {
                          Input(13, AssemblerStartByte(S::LiveStream, seedEdition, true), live)});
     }
 
+    // An ACK with a stray byte behind it completes nothing: the buffer fills up and starts
+    // afresh.
+    Bytes stalled{ACK};
+    stalled.resize(kRxBufferSize + 100, 0xA5);
+    seeds.push_back(
+        {"full-buffer", Input(60, AssemblerStartByte(S::SerialSent, E::Three), stalled)});
     seeds.push_back(
         {"program-selected", Input(1, AssemblerStartByte(S::ProgramSelected, E::Three), {ACK})});
     seeds.push_back({"garbage-then-serial",

@@ -27,10 +27,9 @@ for target in assembler tuning_file; do
     find "tests/fuzz_cases/$target" -maxdepth 1 -type f ! -name '.*' ! -name '*.md' \
         -exec cp {} "$corpus"/ \;
     echo "fuzz: $target for ${seconds}s"
-    if ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-        "build-fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -timeout=10 \
-        -max_len=8192 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-        >"$work/$target.log" 2>&1; then
+    if UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 "build-fuzz/fuzz_$target" "$corpus" \
+        -max_total_time="$seconds" -timeout=10 -max_len=8192 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" >"$work/$target.log" 2>&1; then
         grep -E '^stat::number_of_executed_units|^Done' "$work/$target.log" || true
     else
         tail -n 60 "$work/$target.log"
