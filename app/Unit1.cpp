@@ -709,23 +709,34 @@ void TForm1::ButtonDynoLogClick() {
     Guarded([&] { SwitchDynoLog(*link_); });
 }
 
-void TForm1::ApdComPort1TriggerAvail(quint16 count) {
+void TForm1::ApdComPort1TriggerAvail(quint16 /*count*/) {
     // Waiting for bytes below delivers this notice again from inside; the loop here reads
     // whatever that brought.
     if (receiving_) return;
     receiving_ = true;
     Guarded([&] {
-        qint64 waiting = count;
-        for (int round = 0; round < 64 && waiting > 0; ++round) {
+        int waits = 0;
+        for (int round = 0;; ++round) {
+            const qint64 waiting = ApdComPort1->BytesAvailable();
+            if (waiting == 0) {
+                // A short answer follows its command within a few milliseconds: taking it
+                // now, before the window repaints, keeps a chain at the pace of the line.
+                if (waits >= 16 || !ShortAnswerAwaited(vars_) || !ApdComPort1->WaitForBytes(5)) {
+                    break;
+                }
+                ++waits;
+                continue;
+            }
+            if (round >= 64) {
+                // A steady stream must not keep the window from its other work: the rest is
+                // read on the next turn of the event loop.
+                QMetaObject::invokeMethod(
+                    this, [this] { ApdComPort1TriggerAvail(0); }, Qt::QueuedConnection);
+                break;
+            }
             const QByteArray bytes = ApdComPort1->Read(waiting);
             ReceiveBytes(*link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
                          static_cast<size_t>(bytes.size()));
-            // A short answer follows its command within a few milliseconds: taking it now,
-            // before the window repaints, keeps a chain running at the pace of the line.
-            waiting = ApdComPort1->BytesAvailable();
-            if (waiting == 0 && ShortAnswerAwaited(vars_) && ApdComPort1->WaitForBytes(5)) {
-                waiting = ApdComPort1->BytesAvailable();
-            }
         }
     });
     receiving_ = false;

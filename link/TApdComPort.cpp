@@ -6,6 +6,26 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 
+namespace {
+// A reason a person can act on; the toolkit's own texts name the mechanism instead (a lock
+// file that is held reads as a permission error).
+QString OpenFailure(QSerialPort::SerialPortError error, const QString& systemText) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return QStringLiteral("the port does not exist (is the box plugged in?)");
+        case QSerialPort::PermissionError:
+            return QStringLiteral(
+                       "the port is in use by another program, or access to it is not allowed "
+                       "(%1)")
+                .arg(systemText);
+        case QSerialPort::OpenError:
+            return QStringLiteral("the port is already open");
+        default:
+            return systemText;
+    }
+}
+}  // namespace
+
 TApdComPort::TApdComPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::readyRead, this, [this] {
         const qint64 waiting = port_.bytesAvailable();
@@ -39,7 +59,7 @@ void TApdComPort::SetOpen(bool open) {
     port_.setPortName(name_);
     port_.setReadBufferSize(kBufferSize);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const QString reason = port_.errorString();
+        const QString reason = OpenFailure(port_.error(), port_.errorString());
         port_.clearError();
         throw LinkError(
             QStringLiteral("Cannot open port \"%1\": %2").arg(name_, reason).toStdString());
@@ -108,8 +128,13 @@ void TApdComPort::OnError(QSerialPort::SerialPortError error) {
         case QSerialPort::ReadError:
         case QSerialPort::WriteError:
         case QSerialPort::ResourceError: {
-            // The port keeps raising this until it is closed: close it at once.
-            const QString reason = port_.errorString();
+            // The port keeps raising this until it is closed: close it at once. The system's
+            // text at this point may be left over from an earlier call, so say what happened.
+            const QString reason =
+                error == QSerialPort::ResourceError
+                    ? QStringLiteral("the device was removed or the other end hung up")
+                : error == QSerialPort::ReadError ? QStringLiteral("reading from the port failed")
+                                                  : QStringLiteral("writing to the port failed");
             port_.clearError();
             if (port_.isOpen()) {
                 port_.close();

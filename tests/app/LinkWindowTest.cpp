@@ -235,7 +235,7 @@ TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
     // late, together with the first block. Without the pause the two always come in one
     // read, one byte time apart, so one clean send in a few shows the pause is there.
     SimClock::duration widest{};
-    for (int attempt = 0; attempt < 4 && widest < 1ms; ++attempt) {
+    for (int attempt = 0; attempt < 8 && widest < 1ms; ++attempt) {
         box->ClearLogs();
         form->ButtonSend->click();
         ASSERT_TRUE(WaitForChain(12, 10000));
