@@ -418,7 +418,9 @@ TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
         EXPECT_EQ(f.form.ControlByName(Ctl::Shape2).Color(), clLime);
         EXPECT_FALSE(f.form.ControlByName(Ctl::ButtonDownload).Enabled());
         EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP0).Checked(), c.program == 0);
-        if (c.program != 0) EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP1toP9).Caption(), "P=3");
+        if (c.program != 0) {
+            EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP1toP9).Caption(), "P=3");
+        }
         SwitchDynoLog(f.link);
         EXPECT_EQ(f.port.Take(), c.off);
         EXPECT_EQ(f.vars.DynoLogging, 0);

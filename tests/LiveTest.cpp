@@ -157,7 +157,9 @@ TEST(LiveData, TrackedColumnFollowsP1RpmRowOnTheShownProgram) {
                 EXPECT_EQ(f.form.Program(n, static_cast<PT>(t)).Col(), moved ? c.col : 7);
             }
         }
-        if (c.page == 5 && c.col > 0) EXPECT_EQ(f.form.Program(5, PT::CH2).Row(), 0);
+        if (c.page == 5 && c.col > 0) {
+            EXPECT_EQ(f.form.Program(5, PT::CH2).Row(), 0);
+        }
     }
 }
 

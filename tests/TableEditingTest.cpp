@@ -53,7 +53,9 @@ TEST_P(EditCellByKeyCases, StepsFillsCopiesAndPastes) {
             << "column " << col;
     }
     for (int row = 0; row < 4; ++row) {
-        if (row != c.row) EXPECT_EQ(grid.Cell(5, row), "r" + std::to_string(row));
+        if (row != c.row) {
+            EXPECT_EQ(grid.Cell(5, row), "r" + std::to_string(row));
+        }
     }
     EXPECT_EQ(vars.CellValue, c.cellValue);
 }
