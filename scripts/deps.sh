@@ -3,8 +3,10 @@
 # Usage: scripts/deps.sh [extra packages...]
 set -euo pipefail
 
+# Qt's Charts package needs the OpenGL development files, which it does not pull in itself.
+# fonts-wine carries a face with the metrics of the one the layout was drawn with.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          libgtest-dev fonts-dejavu-core fonts-dejavu-extra "$@")
+          libqt6opengl6-dev libgtest-dev fonts-dejavu-core fonts-dejavu-extra fonts-wine "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do
