@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDir>
@@ -152,6 +153,7 @@ void TForm1::CreateControls() {
     content_->setBackgroundRole(QPalette::Button);
     scroll_->setWidget(content_);
     setCentralWidget(scroll_);
+    qApp->installEventFilter(scroll_);
     // The client area of an outer frame of 1131 x 768 on the system the layout was made for.
     resize(1115, 729);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -269,7 +271,8 @@ void TForm1::CreateControls() {
     ApdComPort1 = new TApdComPort(this);
     ApdComPort1->setObjectName(QStringLiteral("ApdComPort1"));
 
-    for (QLabel* label : {LabelSerial, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
+    for (QLabel* label :
+         {LabelSerial, LabelConnPort, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
         label->setProperty("autoSize", true);
     }
     const std::pair<Ctl, QWidget*> named[] = {{Ctl::LabelPress3, LabelPress3},
@@ -333,6 +336,7 @@ void TForm1::CreateServicePage() {
     NumBoxStartTime = Place(new QSpinBox(page), "NumBoxStartTime", 20, 133, 33, 27);
     NumBoxStartTime->setFont(UiFont(16, true));
     NumBoxStartTime->setRange(0, 9);
+    NumBoxStartTime->setProperty("ownMaximum", 9);
     NumBoxStartTime->setValue(0);
 
     GridOptions sdNames{2, 5, 1, 0, 110, 20, false, true, false};
@@ -345,7 +349,8 @@ void TForm1::CreateServicePage() {
     StaticText1 = Place(new QLabel(page), "StaticText1", 3, 248, 853, 121);
     StaticText1->setFrameShape(QFrame::Box);
     StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    StaticText1->setWordWrap(false);
+    // The raw listing runs to 64 records a channel: it wraps at the box's width.
+    StaticText1->setWordWrap(true);
 }
 
 void TForm1::CreateProgramPage(int program) {
@@ -656,11 +661,16 @@ void TForm1::ButtonConnectClick() {
                 ApdComPort1->Pause(10);
             }
             ApdComPort1->SetOpen(false);
+            // Whatever was awaited from the box will not come any more.
+            vars_.Awaiting = 0;
+            vars_.RxPos = 0;
             ShowDisconnected();
             return;
         }
         ApdComPort1->SetOpen(true);
         if (ApdComPort1->IsOpen()) {
+            vars_.Awaiting = 0;
+            vars_.RxPos = 0;
             Shape1->SetBrushColor(clLime);
             ButtonConnect->setText(QStringLiteral("Disconnect"));
             ButtonDownload->setEnabled(true);

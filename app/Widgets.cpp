@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QFile>
 #include <QFontDatabase>
 #include <QGraphicsLayout>
 #include <QGroupBox>
@@ -20,8 +21,17 @@
 
 QFont UiFont(int pixelSize, bool bold) {
     static const QString family = [] {
-        // Tahoma is narrow; of the faces a Linux desktop usually has, a condensed sans keeps
-        // the captions inside their fixed control sizes best.
+        // The layout's sizes were drawn for Tahoma. Debian ships a face with its metrics
+        // (fonts-wine) outside the system's font folders, so it is loaded from there.
+        if (!QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+            for (const char* file :
+                 {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+                if (QFile::exists(QString::fromLatin1(file)))
+                    QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+            }
+        }
+        // Without it, of the faces a Linux desktop usually has, a condensed sans keeps the
+        // captions inside their fixed control sizes best.
         for (const char* face : {"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow",
                                  "Liberation Sans", "Arimo"}) {
             if (QFontDatabase::hasFamily(QString::fromLatin1(face)))
@@ -166,6 +176,10 @@ TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidge
     if (!options.scrollBars) {
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // Such a grid shows what fits from its first cell on: moving the current cell
+        // beyond its edge must not scroll the label column away.
+        setAutoScroll(false);
+        fixedView_ = true;
     }
     if (options.fixedCols < options.cols && options.fixedRows < options.rows) {
         setCurrentCell(options.fixedRows, options.fixedCols, QItemSelectionModel::NoUpdate);
@@ -226,6 +240,11 @@ void TStringGrid::mousePressEvent(QMouseEvent* event) {
     }
     QTableView::mousePressEvent(event);
     emit mouseDown();
+}
+
+void TStringGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (fixedView_) return;
+    QTableView::scrollTo(index, hint);
 }
 
 QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
@@ -341,6 +360,14 @@ void TChart::Apply() {
     }
 }
 
+void TChart::resizeEvent(QResizeEvent* event) {
+    // Margins of one percent of the chart's size on each side.
+    const int x = qRound(width() * 0.01);
+    const int y = qRound(height() * 0.01);
+    chart()->setMargins(QMargins(x, y, x, y));
+    QChartView::resizeEvent(event);
+}
+
 void TChart::mouseDoubleClickEvent(QMouseEvent* event) {
     emit doubleClicked();
     QChartView::mouseDoubleClickEvent(event);
@@ -368,7 +395,12 @@ void WidgetControl::SetCaption(const std::string& caption) {
     if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return edit->setText(text);
     if (auto* spin = qobject_cast<QSpinBox*>(widget_)) {
         if (text.isEmpty()) return spin->clear();
-        return spin->setValue(text.toInt());
+        // A value the box reports beyond the box's own range is shown as it is, so that it
+        // goes back unchanged; the range returns to its own once the value is back in it.
+        const int value = text.toInt();
+        const QVariant ownMaximum = spin->property("ownMaximum");
+        if (ownMaximum.isValid()) spin->setMaximum(std::max(ownMaximum.toInt(), value));
+        return spin->setValue(value);
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
     if (auto* label = qobject_cast<QLabel*>(widget_)) {
@@ -395,15 +427,18 @@ void WidgetControl::SetChecked(bool checked) {
 
 TColor WidgetControl::Color() const {
     if (auto* shape = qobject_cast<TShape*>(widget_)) return shape->BrushColor();
-    const QColor color = widget_->palette().color(widget_->foregroundRole());
+    const QColor color = widget_->palette().color(QPalette::Active, widget_->foregroundRole());
     return static_cast<TColor>(color.rgb() & 0xFFFFFF);
 }
 
 void WidgetControl::SetColor(TColor color) {
     if (auto* shape = qobject_cast<TShape*>(widget_)) return shape->SetBrushColor(color);
+    // Only the enabled look takes the colour: a disabled control stays greyed.
     QPalette pal = widget_->palette();
-    pal.setColor(widget_->foregroundRole(), ToQColor(color));
-    pal.setColor(QPalette::ButtonText, ToQColor(color));
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, widget_->foregroundRole(), ToQColor(color));
+        pal.setColor(group, QPalette::ButtonText, ToQColor(color));
+    }
     widget_->setPalette(pal);
 }
 
@@ -417,6 +452,21 @@ void WidgetControl::SetItemIndex(int index) {
     if (combo == nullptr) return;
     // An index the list does not have leaves nothing selected.
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+}
+
+bool TFormScrollArea::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Wheel || !watched->isWidgetType()) return false;
+    auto* target = static_cast<QWidget*>(watched);
+    QWidget* content = widget();
+    if (content == nullptr || !content->isAncestorOf(target)) return false;
+    // A control takes the wheel only while it has the focus; otherwise the wheel scrolls
+    // the window, whatever lies under the pointer.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool focused = focus != nullptr && (focus == target || focus->isAncestorOf(target) ||
+                                              target->isAncestorOf(focus));
+    if (focused) return false;
+    wheelEvent(static_cast<QWheelEvent*>(event));
+    return true;
 }
 
 void TFormScrollArea::wheelEvent(QWheelEvent* event) {

@@ -114,9 +114,13 @@ class TStringGrid : public QTableView, public TextGrid {
     void mousePressEvent(QMouseEvent* event) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
+  public:
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
   private:
     void RequireCell(int col, int row) const;
     CellModel* model_;
+    bool fixedView_ = false;
     TColor color_ = clWindow;
 };
 
@@ -177,6 +181,7 @@ class TChart : public QChartView, public ChartSeries {
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     // Hands the points and labels to the chart; the axis is rebuilt only when its labels
@@ -212,10 +217,13 @@ class WidgetControl : public Control {
 };
 
 // The window's scroll area: the wheel scrolls the content by the window's own rule.
+// Installed as the application's event filter, it also takes the wheel from every control
+// of the content that does not have the focus.
 class TFormScrollArea : public QScrollArea {
     Q_OBJECT
   public:
     using QScrollArea::QScrollArea;
+    bool eventFilter(QObject* watched, QEvent* event) override;
   signals:
     void wheelDown();
     void wheelUp();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "BoxImage.h"
+#include "Charts.h"
 #include "Conversions.h"
 #include "DynoLog.h"
 #include "SentData.h"
@@ -12,16 +13,58 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// The length of the answer that starts with `awaiting`, its code byte included.
+size_t AnswerLength(uint8_t awaiting) {
+    switch (awaiting) {
+        case Cmd::ReadSerial:
+            return kSerialReportSize;
+        case Cmd::ReadImage2:
+            return kImageResponseSize2;
+        case Cmd::ReadImage3:
+            return kImageResponseSize3;
+        case Cmd::ReadProgram:
+            return kProgramResponseSize;
+        case Cmd::ReadConfig2:
+            return kConfigResponseSize2;
+        case Cmd::ReadConfig3:
+            return kConfigResponseSize3;
+        case Cmd::ReadStartTime:
+        case Cmd::ReadPedal:
+            return kByteResponseSize;
+        case Cmd::ReadSentData:
+            return kSentResponseSize;
+        case ACK:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+// Notes what the command just written (`commandBytes` long, code included) waits for.
+void Await(Variables& vars, uint8_t awaiting, size_t commandBytes) {
+    vars.Awaiting = awaiting;
+    if (awaiting != 0) {
+        vars.AnswerDue =
+            Clock::now() + WireTime(commandBytes + AnswerLength(awaiting)) + kAnswerMargin;
+    }
+}
+
+void RequireIdleLink(const Variables& vars) {
+    if (ExchangeInProgress(vars)) throw LinkError(kBoxStillAnswering);
+}
+
 void Write(Link& link, uint8_t code, uint8_t awaiting) {
     link.port.PutChar(code);
-    link.vars.Awaiting = awaiting;
+    Await(link.vars, awaiting, 1);
 }
 
 void WriteWithByte(Link& link, uint8_t code, uint8_t data) {
     link.port.PutChar(code);
     link.port.PutChar(data);
     link.vars.LastCommand = code;
-    link.vars.Awaiting = ACK;
+    Await(link.vars, ACK, 2);
 }
 
 Control& C(Link& link, Ctl control) {
@@ -104,7 +147,7 @@ void HandleAck(Link& link) {
                 link.port.PutChar(Cmd::WriteConfig3);
                 link.port.PutBlock(row.data(), row.size());
                 vars.LastCommand = Cmd::WriteConfig3;
-                vars.Awaiting = ACK;
+                Await(vars, ACK, 1 + row.size());
             }
             break;
         }
@@ -163,7 +206,10 @@ void DispatchOne(Link& link) {
             break;
         case Cmd::ReadProgram:
             if (pos >= kProgramResponseSize) {
-                MarkActiveProgram(link.form, vars, rx[1]);
+                const uint8_t running = rx[1];
+                // The next command goes out first: redrawing the charts of the running
+                // program's page can fail on a cell the user typed, and that must not stop
+                // the chain.
                 if (edition == '2') {
                     Write(link, Cmd::ReadConfig2, Cmd::ReadConfig2);
                 } else if (edition == '3') {
@@ -172,6 +218,7 @@ void DispatchOne(Link& link) {
                     vars.Awaiting = 0;
                 }
                 vars.RxPos = 0;
+                MarkActiveProgram(link.form, vars, running);
             }
             break;
         case Cmd::ReadConfig2:
@@ -261,6 +308,14 @@ std::string SerialLabelText(const std::string& serial) {
     return text;
 }
 
+std::chrono::microseconds WireTime(size_t bytes) {
+    return std::chrono::microseconds(static_cast<int64_t>(bytes) * 10 * 1000000 / 115200);
+}
+
+bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_point now) {
+    return vars.Awaiting != 0 && vars.DynoLogging == 0 && now < vars.AnswerDue;
+}
+
 bool ShortAnswerAwaited(const Variables& vars) {
     switch (vars.Awaiting) {
         case Cmd::ReadSerial:
@@ -280,11 +335,13 @@ bool ShortAnswerAwaited(const Variables& vars) {
 }
 
 void Download(Link& link) {
+    RequireIdleLink(link.vars);
     Write(link, Cmd::ReadSerial, Cmd::ReadSerial);
     link.vars.RxPos = 0;
 }
 
 void SendSerialNumber(Link& link) {
+    RequireIdleLink(link.vars);
     const std::string serial = C(link, Ctl::EditNewSerial).Caption();
     const bool ascii = std::all_of(serial.begin(), serial.end(), [](char ch) {
         return static_cast<unsigned char>(ch) >= 0x20 && static_cast<unsigned char>(ch) < 0x7F;
@@ -293,18 +350,22 @@ void SendSerialNumber(Link& link) {
         throw LinkError(
             "The serial number needs 8 characters (letters and digits); nothing was sent.");
     }
+    // The first character chooses the dialect of every later step: with another one the
+    // box would take the number and the chain would stop right after it.
+    if (serial[0] != '2' && serial[0] != '3') throw LinkError(kSerialEditionRequired);
     C(link, Ctl::ButtonDownload).SetEnabled(false);
     C(link, Ctl::ButtonSend).SetEnabled(false);
     link.vars.BoxSerial = serial;
     link.vars.LastCommand = Cmd::WriteSerial;
     link.port.PutChar(Cmd::WriteSerial);
     link.port.PutString(serial);
-    link.vars.Awaiting = ACK;
+    Await(link.vars, ACK, 1 + serial.size());
     link.vars.RxPos = 0;
 }
 
 void SelectProgram(Link& link, int n) {
     if (!link.port.IsOpen() || link.vars.DynoLogging != 0) return;
+    RequireIdleLink(link.vars);
     link.vars.ActiveProgram = static_cast<uint8_t>(n);
     WriteWithByte(link, Cmd::SelectProgram, static_cast<uint8_t>(n));
     link.vars.RxPos = 0;
@@ -312,6 +373,7 @@ void SelectProgram(Link& link, int n) {
 
 void SwitchDynoLog(Link& link) {
     Variables& vars = link.vars;
+    if (vars.DynoLogging == 0) RequireIdleLink(vars);
     vars.DynoLogging = vars.DynoLogging == 0 ? 1 : 0;
     vars.LiveErrorShown = false;
     const char edition = vars.Edition();
@@ -327,6 +389,8 @@ void SwitchDynoLog(Link& link) {
         C(link, p0 ? Ctl::RadioButtP0 : Ctl::RadioButtP1toP9).SetChecked(true);
         C(link, p0 ? Ctl::RadioButtP1toP9 : Ctl::RadioButtP0).SetChecked(false);
         if (!p0) C(link, Ctl::RadioButtP1toP9).SetCaption("P=" + IntToText(vars.ActiveProgram));
+        // The table shows the checked button's record, as after a click on it.
+        ShowCheckedDynoLog(link.form, vars);
     } else {
         C(link, Ctl::ButtonDynoLog).SetCaption("Dyno log ON");
         C(link, Ctl::Shape2).SetColor(clRed);
@@ -356,15 +420,22 @@ void WriteImage(Link& link) {
         link.port.PutBlock(image.data() + offset, kUploadBlock);
         link.port.Pause(1);
     }
+    // The box answers once the whole image has crossed the line. (A connection lost during
+    // the upload has cleared what was awaited.)
+    if (link.vars.Awaiting == ACK) Await(link.vars, ACK, 1 + size);
 }
 
 void MarkActiveProgram(FormControls& form, Variables& vars, uint8_t n) {
     for (int k = 0; k <= 9; ++k) form.ControlByName(ProgramButton(k)).SetColor(0x000000);
-    if (n <= 9) {
-        form.ControlByName(ProgramButton(n)).SetColor(clBlue);
-        if (n > 0 && form.PageIndex() != 0) form.SetPageIndex(n);
-    }
     vars.ActiveProgram = n;
+    if (n > 9) return;
+    form.ControlByName(ProgramButton(n)).SetColor(clBlue);
+    const int shown = form.PageIndex();
+    if (n > 0 && shown != 0 && shown != n) {
+        form.SetPageIndex(n);
+        // The charts show the curves of the page in view.
+        RefreshCharts(form);
+    }
 }
 
 void SelectTrackedColumn(TextGrid& g1, TextGrid& g2, TextGrid& g3, TextGrid& g4, int col) {

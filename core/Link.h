@@ -6,6 +6,7 @@
 // answered by a response starting with the same code; a write command or a program
 // selection by the one-byte ACK (0x05). While the live stream is on the box sends live
 // messages (code 0x15) unasked.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -75,19 +76,23 @@ struct Link {
     ComPort& port;
 };
 
+// The user's commands below throw LinkError (kBoxStillAnswering), writing nothing, while
+// another exchange is in progress.
+//
 // "Download": asks for the serial report; the download chain follows by itself.
 void Download(Link& link);
 // "Send": writes the serial number of EditNewSerial; the send chain follows by itself.
-// Throws LinkError, sending nothing, when the number does not have 8 characters.
+// Throws LinkError, sending nothing, when the number does not have 8 characters or does
+// not start with an edition character.
 void SendSerialNumber(Link& link);
 // A program button: selects program n (0..9) unless the port is closed or the live stream
 // runs.
 void SelectProgram(Link& link, int n);
-// The dyno log switch: starts or stops the live stream.
+// The dyno log switch: starts or stops the live stream. Stopping is always allowed.
 void SwitchDynoLog(Link& link);
 // The image upload of the send chain: code byte, pause, then 32-byte blocks.
 void WriteImage(Link& link);
-// Colours the button of the running program and shows its page.
+// Colours the button of the running program and shows its page, with its curves.
 void MarkActiveProgram(FormControls& form, Variables& vars, uint8_t n);
 // Points the tables at the live RPM: the last column of P1's CH1 RPM row that the RPM has
 // reached becomes current in the shown program's tables and in the dyno log.
@@ -95,6 +100,22 @@ void TrackLiveRpm(FormControls& form, uint16_t rpm);
 void SelectTrackedColumn(TextGrid& g1, TextGrid& g2, TextGrid& g3, TextGrid& g4, int col);
 // "BOX serial: " and the number, with the edition's name when the edition is known.
 std::string SerialLabelText(const std::string& serial);
+
+// The box's margin on top of the wire time before an awaited answer counts as overdue.
+constexpr std::chrono::milliseconds kAnswerMargin{500};
+// The time `bytes` take on the line at 115200 baud, 10 bits a byte.
+std::chrono::microseconds WireTime(size_t bytes);
+
+// True while a command waits for its answer and the answer is not yet overdue. Only one
+// exchange runs at a time: a second command would be taken for the first one's answer.
+// The live stream is no exchange.
+bool ExchangeInProgress(const Variables& vars,
+                        std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+// What a refused command says.
+constexpr const char* kBoxStillAnswering =
+    "The box is still answering the last command; try again when it has finished.";
+constexpr const char* kSerialEditionRequired =
+    "The serial number must start with 2 or 3 (the box's edition).";
 
 // True while the answer awaited is a short one that follows its command within a few
 // milliseconds (not an image, and not the live stream).

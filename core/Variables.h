@@ -2,6 +2,7 @@
 // The tool's module-level state, owned by the main window and handed to the routines
 // that need it. Every field starts zero-filled or empty.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,10 @@ struct Variables {
     // The code of the response the last command asked for (ACK for writes), 0 for none.
     // A response can only start with it, or with a live message while the stream runs.
     uint8_t Awaiting = 0;
+    // When the awaited answer is overdue: the time its command and the answer take on the
+    // wire, plus a margin for the box. Past it the exchange counts as dead, and the user may
+    // start another.
+    std::chrono::steady_clock::time_point AnswerDue{};
     // A conversion error of the live handling has been shown and not cleared since: the
     // stream goes on without repeating it.
     bool LiveErrorShown = false;

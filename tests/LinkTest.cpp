@@ -1,3 +1,4 @@
+#include <functional>
 #include <random>
 
 #include "BoxImage.h"
@@ -168,7 +169,12 @@ TEST(Assembler, SilentBoxStopsTheChainAtThatStep) {
         }
         EXPECT_EQ(sent, std::vector<uint8_t>(chain.begin(), chain.begin() + silentFrom + 1));
         EXPECT_TRUE(f.port.written.empty());
-        // The user can start afresh.
+        // Until the answer is overdue the box may still be busy with it.
+        EXPECT_THROW(Download(f.link), LinkError);
+        EXPECT_TRUE(f.port.written.empty());
+        // Once it is, the user can start afresh.
+        EXPECT_FALSE(ExchangeInProgress(f.vars, f.vars.AnswerDue));
+        f.vars.AnswerDue = std::chrono::steady_clock::now();
         Download(f.link);
         EXPECT_EQ(f.Converse(box), chain);
     }
@@ -288,8 +294,17 @@ TEST(SendChain, NewSerialNumberChoosesTheEdition) {
     EXPECT_EQ(upload[0], 0x65);
 }
 
-TEST(SendChain, SerialNumberMustHaveEightCharacters) {
-    for (const char* serial : {"", "3001234", "3001234\xC3\xA9"}) {
+TEST(SendChain, SerialNumberMustHaveEightCharactersAndAnEdition) {
+    constexpr const char* kLength =
+        "The serial number needs 8 characters (letters and digits); nothing was sent.";
+    struct Case {
+        const char* serial;
+        const char* message;
+    };
+    for (const Case c : {Case{"", kLength}, Case{"3001234", kLength},
+                         Case{"3001234\xC3\xA9", kLength}, Case{"A0012345", kSerialEditionRequired},
+                         Case{"10012345", kSerialEditionRequired}}) {
+        const char* serial = c.serial;
         LinkFixture f;
         f.form.ControlByName(Ctl::EditNewSerial).SetCaption(serial);
         f.form.ControlByName(Ctl::ButtonSend).SetEnabled(true);
@@ -299,9 +314,7 @@ TEST(SendChain, SerialNumberMustHaveEightCharacters) {
             SendSerialNumber(f.link);
             ADD_FAILURE() << "accepted '" << serial << "'";
         } catch (const LinkError& error) {
-            EXPECT_STREQ(
-                error.what(),
-                "The serial number needs 8 characters (letters and digits); nothing was sent.");
+            EXPECT_STREQ(error.what(), c.message) << serial;
         }
         EXPECT_TRUE(f.port.written.empty());
         EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
@@ -382,6 +395,101 @@ TEST(ProgramSelection, WritesTheNumberAndMarksOnAck) {
     EXPECT_EQ(f.vars.ActiveProgram, 4);
 }
 
+// A user command while another exchange waits for its answer would be taken for part of
+// that answer, or its answer for the awaited one. It is refused, writing nothing.
+TEST(OneExchangeAtATime, CommandsWaitForTheAnswerInProgress) {
+    struct Case {
+        const char* name;
+        std::function<void(Link&)> command;
+    };
+    const Case commands[] = {
+        {"Download", [](Link& l) { Download(l); }},
+        {"Send", [](Link& l) { SendSerialNumber(l); }},
+        {"program button", [](Link& l) { SelectProgram(l, 3); }},
+        {"Dyno log ON", [](Link& l) { SwitchDynoLog(l); }},
+    };
+    // Where the exchange stands when the user acts: the download's image arriving, the
+    // send chain's image upload awaiting its ACK, a program selection awaiting its ACK.
+    struct Stage {
+        const char* name;
+        std::function<void(LinkFixture&)> reach;
+    };
+    const Stage stages[] = {
+        {"image arriving",
+         [](LinkFixture& f) {
+             BoxAnswers box('3');
+             Download(f.link);
+             f.Receive(box.AnswerTo(f.port.Take()));
+             const auto image = box.AnswerTo(f.port.Take());
+             f.Receive(std::vector<uint8_t>(image.begin(), image.begin() + 1000));
+         }},
+        {"upload awaiting its ACK",
+         [](LinkFixture& f) {
+             f.vars.BoxSerial = "30012345";
+             SendSerialNumber(f.link);
+             f.port.Take();
+             f.Receive({ACK});
+         }},
+        {"program awaiting its ACK", [](LinkFixture& f) { SelectProgram(f.link, 6); }},
+    };
+    for (const Stage& stage : stages) {
+        for (const Case& c : commands) {
+            SCOPED_TRACE(std::string(c.name) + " while " + stage.name);
+            LinkFixture f;
+            f.form.ControlByName(Ctl::EditNewSerial).SetCaption("30012345");
+            stage.reach(f);
+            f.port.Take();
+            const Variables before = f.vars;
+            try {
+                c.command(f.link);
+                ADD_FAILURE() << "accepted";
+            } catch (const LinkError& error) {
+                EXPECT_STREQ(error.what(), kBoxStillAnswering);
+            }
+            EXPECT_TRUE(f.port.written.empty());
+            EXPECT_EQ(f.vars.Awaiting, before.Awaiting);
+            EXPECT_EQ(f.vars.LastCommand, before.LastCommand);
+            EXPECT_EQ(f.vars.RxPos, before.RxPos);
+            EXPECT_EQ(f.vars.BoxSerial, before.BoxSerial);
+            EXPECT_EQ(f.vars.ActiveProgram, before.ActiveProgram);
+            EXPECT_EQ(f.vars.DynoLogging, 0);
+        }
+    }
+}
+
+TEST(OneExchangeAtATime, TheExchangeInProgressFinishesUntouched) {
+    LinkFixture f;
+    BoxAnswers box('3');
+    // The image holds the codes of a serial report and an ACK, as real maps may.
+    box.image[10] = Cmd::ReadSerial;
+    box.image[11] = ACK;
+    Download(f.link);
+    f.Receive(box.AnswerTo(f.port.Take()));
+    const auto image = box.AnswerTo(f.port.Take());
+    f.Receive(std::vector<uint8_t>(image.begin(), image.begin() + 20));
+    EXPECT_THROW(Download(f.link), LinkError);
+    EXPECT_THROW(SendSerialNumber(f.link), LinkError);
+    f.Receive(std::vector<uint8_t>(image.begin() + 20, image.end()));
+    std::vector<uint8_t> commands = {Cmd::ReadSerial, Cmd::ReadImage3};
+    const auto rest = f.Converse(box);
+    commands.insert(commands.end(), rest.begin(), rest.end());
+    EXPECT_EQ(commands, (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+    EXPECT_EQ(f.vars.BoxSerial, "30012345");
+    EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(6, 0), std::to_string(ImageValue(box, 10)));
+    // Idle again: commands go out.
+    Download(f.link);
+    EXPECT_EQ(f.port.Take(), std::vector<uint8_t>{Cmd::ReadSerial});
+}
+
+TEST(OneExchangeAtATime, TheStreamCanAlwaysBeSwitchedOff) {
+    LinkFixture f;
+    f.vars.BoxSerial = "30012345";
+    SwitchDynoLog(f.link);
+    EXPECT_FALSE(ExchangeInProgress(f.vars)) << "the live stream is no exchange";
+    SwitchDynoLog(f.link);
+    EXPECT_EQ(f.port.Take(), (std::vector<uint8_t>{Cmd::LiveOn3, Cmd::LiveOff3}));
+}
+
 TEST(MarkActiveProgram, ColoursOneButtonAndShowsItsPage) {
     struct Case {
         int page;
@@ -400,6 +508,15 @@ TEST(MarkActiveProgram, ColoursOneButtonAndShowsItsPage) {
     }
 }
 
+TEST(MarkActiveProgram, ChartsFollowThePageItShows) {
+    LinkFixture f;
+    f.form.SetPageIndex(2);
+    for (int c = 1; c <= 16; ++c) f.form.Program(7, PT::CH2).SetCell(c, 1, std::to_string(c * 3));
+    MarkActiveProgram(f.form, f.vars, 7);
+    ASSERT_EQ(f.form.Series(2).Count(), 16);
+    EXPECT_EQ(f.form.Series(2).Value(15), 48.0);
+}
+
 TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
     struct Case {
         const char* serial;
@@ -411,6 +528,8 @@ TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
         LinkFixture f;
         f.vars.BoxSerial = c.serial;
         f.vars.ActiveProgram = c.program;
+        f.vars.DynoLogP0[5 * 4 + 2] = "50";
+        f.vars.DynoLogP1toP9[5 * 4 + 2] = "93";
         SwitchDynoLog(f.link);
         EXPECT_EQ(f.port.Take(), c.on);
         EXPECT_EQ(f.vars.DynoLogging, 1);
@@ -421,6 +540,9 @@ TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
         if (c.program != 0) {
             EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP1toP9).Caption(), "P=3");
         }
+        // The table shows the checked button's record at once.
+        EXPECT_EQ(f.form.GridByName(Grid::StrGridDynoLog).Cell(5, 2),
+                  c.program == 0 ? "50" : "93");
         SwitchDynoLog(f.link);
         EXPECT_EQ(f.port.Take(), c.off);
         EXPECT_EQ(f.vars.DynoLogging, 0);
