@@ -88,6 +88,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
                   int width, int height, int fontPx, bool bold) {
     auto* label = Place(new QLabel(caption, parent), name, left, top, width, height);
     label->setFont(UiFont(fontPx, bold));
+    // The layout's labels are as wide as their captions on the system it was drawn for; a
+    // face a pixel or two wider here must not clip the last letter.
+    label->resize(std::max(width, label->sizeHint().width()), height);
     return label;
 }
 
@@ -332,6 +335,8 @@ void TForm1::CreateServicePage() {
 
     ComboBoxPedalRes = Place(new QComboBox(page), "ComboBoxPedalRes", 137, 133, 72, 24);
     ComboBoxPedalRes->setFont(UiFont(13, true));
+    // The 72-pixel box holds "Normal" in bold only with narrow margins beside the text.
+    ComboBoxPedalRes->setStyle(TightComboStyle());
 
     NumBoxStartTime = Place(new QSpinBox(page), "NumBoxStartTime", 20, 133, 33, 27);
     NumBoxStartTime->setFont(UiFont(16, true));
@@ -654,7 +659,7 @@ void TForm1::ButtonConnectClick() {
     Guarded([&] {
         ApdComPort1->SetPortName(ComboBoxComPorts->currentText());
         const int number = ApdComPort1->ComNumber();
-        LabelConnPort->setText(number >= 0 ? QString::number(number) : QStringLiteral("X"));
+        SetLabelText(LabelConnPort, number >= 0 ? QString::number(number) : QStringLiteral("X"));
         if (ApdComPort1->IsOpen()) {
             if (vars_.DynoLogging == 1) {
                 SwitchDynoLog(*link_);

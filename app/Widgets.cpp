@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QSpinBox>
 #include <QStyleOptionHeader>
 #include <QValueAxis>
@@ -23,13 +24,18 @@ QFont UiFont(int pixelSize, bool bold) {
     static const QString family = [] {
         // The layout's sizes were drawn for Tahoma. Debian ships a face with its metrics
         // (fonts-wine) outside the system's font folders, so it is loaded from there.
-        if (!QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
-            for (const char* file :
-                 {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
-                if (QFile::exists(QString::fromLatin1(file)))
-                    QFontDatabase::addApplicationFont(QString::fromLatin1(file));
-            }
+        // (The system's font configuration may name Tahoma as an alias of another face, so
+        // the files are loaded whether or not the name is known.)
+        QString loaded;
+        for (const char* file :
+             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+            if (!QFile::exists(QString::fromLatin1(file))) continue;
+            const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+            if (id >= 0 && loaded.isEmpty() &&
+                !QFontDatabase::applicationFontFamilies(id).isEmpty())
+                loaded = QFontDatabase::applicationFontFamilies(id).constFirst();
         }
+        if (!loaded.isEmpty()) return loaded;
         // Without it, of the faces a Linux desktop usually has, a condensed sans keeps the
         // captions inside their fixed control sizes best.
         for (const char* face : {"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow",
@@ -44,6 +50,40 @@ QFont UiFont(int pixelSize, bool bold) {
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
+}
+
+namespace {
+class TightComboProxy : public QProxyStyle {
+  public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        if (control == CC_ComboBox && sub == SC_ComboBoxEditField) {
+            const QRect arrow =
+                QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget);
+            const QRect field = QProxyStyle::subControlRect(control, option, sub, widget);
+            return QRect(QPoint(option->rect.left() + 2, field.top()),
+                         QPoint(arrow.left() - 1, field.bottom()));
+        }
+        return QProxyStyle::subControlRect(control, option, sub, widget);
+    }
+};
+}  // namespace
+
+QStyle* TightComboStyle() {
+    static QStyle* const style = [] {
+        auto* proxy = new TightComboProxy();
+        proxy->setParent(qApp);
+        return proxy;
+    }();
+    return style;
+}
+
+void SetLabelText(QLabel* label, const QString& text) {
+    label->setText(text);
+    // Labels that show live values grow with their text, as far as it reaches.
+    if (label->property("autoSize").toBool()) {
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    }
 }
 
 QColor ToQColor(TColor color) {
@@ -403,14 +443,7 @@ void WidgetControl::SetCaption(const std::string& caption) {
         return spin->setValue(value);
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
-    if (auto* label = qobject_cast<QLabel*>(widget_)) {
-        label->setText(text);
-        // Labels that show live values grow with their text, as far as it reaches.
-        if (label->property("autoSize").toBool()) {
-            label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-        }
-        return;
-    }
+    if (auto* label = qobject_cast<QLabel*>(widget_)) return SetLabelText(label, text);
     if (auto* box = qobject_cast<QGroupBox*>(widget_)) return box->setTitle(text);
     if (auto* combo = qobject_cast<QComboBox*>(widget_)) return combo->setCurrentText(text);
     widget_->setWindowTitle(text);
@@ -455,15 +488,19 @@ void WidgetControl::SetItemIndex(int index) {
 }
 
 bool TFormScrollArea::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::Wheel || !watched->isWidgetType()) return false;
+    if (event->type() != QEvent::Wheel || !watched->isWidgetType())
+        return QScrollArea::eventFilter(watched, event);
     auto* target = static_cast<QWidget*>(watched);
     QWidget* content = widget();
     if (content == nullptr || !content->isAncestorOf(target)) return false;
-    // A control takes the wheel only while it has the focus; otherwise the wheel scrolls
-    // the window, whatever lies under the pointer.
+    // A control takes the wheel only while it has the focus (the focus may sit in a part of
+    // it, such as a spin box's text, or it in a part of the focused control, such as a
+    // table's viewport); otherwise the wheel scrolls the window, whatever lies under the
+    // pointer.
     const QWidget* focus = QApplication::focusWidget();
-    const bool focused = focus != nullptr && (focus == target || focus->isAncestorOf(target) ||
-                                              target->isAncestorOf(focus));
+    const bool focused =
+        focus != nullptr && content->isAncestorOf(focus) &&
+        (focus == target || focus->isAncestorOf(target) || target->isAncestorOf(focus));
     if (focused) return false;
     wheelEvent(static_cast<QWheelEvent*>(event));
     return true;

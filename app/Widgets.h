@@ -25,6 +25,13 @@ QFont UiFont(int pixelSize, bool bold = false);
 
 QColor ToQColor(TColor color);
 
+// A style for small drop-down lists: the text may use the whole room left of the arrow.
+// One instance, shared by the controls that use it.
+QStyle* TightComboStyle();
+
+// Sets a label's text; a label marked "autoSize" widens to show all of it.
+void SetLabelText(QLabel* label, const QString& text);
+
 struct GridOptions {
     int cols = 17;
     int rows = 4;

@@ -109,8 +109,8 @@ std::chrono::microseconds WireTime(size_t bytes);
 // True while a command waits for its answer and the answer is not yet overdue. Only one
 // exchange runs at a time: a second command would be taken for the first one's answer.
 // The live stream is no exchange.
-bool ExchangeInProgress(const Variables& vars,
-                        std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_point now =
+                                                   std::chrono::steady_clock::now());
 // What a refused command says.
 constexpr const char* kBoxStillAnswering =
     "The box is still answering the last command; try again when it has finished.";

@@ -301,9 +301,9 @@ TEST(SendChain, SerialNumberMustHaveEightCharactersAndAnEdition) {
         const char* serial;
         const char* message;
     };
-    for (const Case c : {Case{"", kLength}, Case{"3001234", kLength},
-                         Case{"3001234\xC3\xA9", kLength}, Case{"A0012345", kSerialEditionRequired},
-                         Case{"10012345", kSerialEditionRequired}}) {
+    for (const Case c :
+         {Case{"", kLength}, Case{"3001234", kLength}, Case{"3001234\xC3\xA9", kLength},
+          Case{"A0012345", kSerialEditionRequired}, Case{"10012345", kSerialEditionRequired}}) {
         const char* serial = c.serial;
         LinkFixture f;
         f.form.ControlByName(Ctl::EditNewSerial).SetCaption(serial);
@@ -541,8 +541,7 @@ TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
             EXPECT_EQ(f.form.ControlByName(Ctl::RadioButtP1toP9).Caption(), "P=3");
         }
         // The table shows the checked button's record at once.
-        EXPECT_EQ(f.form.GridByName(Grid::StrGridDynoLog).Cell(5, 2),
-                  c.program == 0 ? "50" : "93");
+        EXPECT_EQ(f.form.GridByName(Grid::StrGridDynoLog).Cell(5, 2), c.program == 0 ? "50" : "93");
         SwitchDynoLog(f.link);
         EXPECT_EQ(f.port.Take(), c.off);
         EXPECT_EQ(f.vars.DynoLogging, 0);

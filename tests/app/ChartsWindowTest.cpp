@@ -25,6 +25,10 @@ TEST_F(WindowTest, ChartsShowSixteenZeroPointsAfterStart) {
         EXPECT_TRUE(chart->chart()->title().isEmpty());
         EXPECT_EQ(chart->Line()->pen().width(), 3);
         EXPECT_TRUE(chart->renderHints() & QPainter::Antialiasing);
+        // Margins of one percent of the chart's 200 x 105 pixels on each side, not the
+        // charting library's 20 pixels: the plot takes most of the chart.
+        EXPECT_EQ(chart->chart()->margins(), QMargins(2, 1, 2, 1));
+        EXPECT_GT(chart->chart()->plotArea().width(), 180);
     }
     EXPECT_EQ(form->Chart1->Line()->objectName(), "Series1");
     EXPECT_EQ(form->Chart2->Line()->objectName(), "LineSeries1");

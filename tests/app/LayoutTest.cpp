@@ -1,5 +1,9 @@
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QFontInfo>
 #include <QGroupBox>
+#include <QStyleOptionComboBox>
 
 #include "WindowFixture.h"
 
@@ -99,7 +103,16 @@ TEST_P(LayoutTest, ControlIsInPlace) {
     auto* widget = form->findChild<QWidget*>(row.name);
     ASSERT_NE(widget, nullptr) << row.name;
     EXPECT_EQ(widget->parentWidget()->objectName(), row.parent);
-    EXPECT_EQ(widget->geometry(), row.geometry);
+    auto* label = qobject_cast<QLabel*>(widget);
+    if (label != nullptr && label->pixmap().isNull()) {
+        // A label is as wide as its caption needs, at least as wide as the layout draws it.
+        EXPECT_EQ(widget->pos(), row.geometry.topLeft());
+        EXPECT_EQ(widget->height(), row.geometry.height());
+        EXPECT_GE(widget->width(), row.geometry.width());
+        EXPECT_LE(widget->width(), std::max(row.geometry.width(), label->sizeHint().width()));
+    } else {
+        EXPECT_EQ(widget->geometry(), row.geometry);
+    }
     if (row.caption != nullptr) {
         WidgetControl control(widget);
         EXPECT_EQ(control.Caption(), row.caption);
@@ -215,6 +228,50 @@ TEST_F(WindowTest, WindowSizeFontAndFocusRules) {
     EXPECT_FALSE(form->CheckBoxCH1->isChecked());
     EXPECT_EQ(form->Shape1->BrushColor(), clRed);
     EXPECT_EQ(form->Shape2->BrushColor(), clRed);
+}
+
+// The layout's sizes were drawn for a narrow face; with a wider one "Normal" shows as
+// "Norma" in the pedal box. With the metric-compatible face every caption fits its control.
+TEST_F(WindowTest, EveryCaptionShowsWhole) {
+    if (!QFile::exists("/usr/share/wine/fonts/tahoma.ttf")) {
+        GTEST_SKIP() << "the metric-compatible face (Debian's fonts-wine) is not installed";
+    }
+    EXPECT_EQ(QFontInfo(form->font()).family(), "Tahoma");
+    EXPECT_EQ(QFontInfo(form->ComboBoxPedalRes->font()).family(), "Tahoma");
+
+    QStringList clipped;
+    const auto check = [&](QWidget* widget, const QString& text, int room) {
+        const int needed = widget->fontMetrics().horizontalAdvance(text);
+        if (needed > room) {
+            clipped << QStringLiteral("%1 \"%2\": %3 px in %4")
+                           .arg(widget->objectName(), text)
+                           .arg(needed)
+                           .arg(room);
+        }
+    };
+    for (QLabel* label : form->Content()->findChildren<QLabel*>()) {
+        if (label->pixmap().isNull() && !label->wordWrap())
+            check(label, label->text(), label->contentsRect().width());
+    }
+    for (QAbstractButton* button : form->Content()->findChildren<QAbstractButton*>()) {
+        if (button->text().isEmpty()) continue;
+        // Room for the text inside the button's frame, or beside a check mark.
+        const bool mark = qobject_cast<QPushButton*>(button) == nullptr &&
+                          qobject_cast<QToolButton*>(button) == nullptr;
+        const int indicator =
+            mark ? button->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                       button->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
+                 : 4;
+        check(button, button->text(), button->width() - indicator);
+    }
+    QStyleOptionComboBox option;
+    option.initFrom(form->ComboBoxPedalRes);
+    const QRect field = form->ComboBoxPedalRes->style()->subControlRect(
+        QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, form->ComboBoxPedalRes);
+    for (int i = 0; i < form->ComboBoxPedalRes->count(); ++i) {
+        check(form->ComboBoxPedalRes, form->ComboBoxPedalRes->itemText(i), field.width());
+    }
+    EXPECT_TRUE(clipped.isEmpty()) << clipped.join('\n').toStdString();
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The window against the simulated box over a real pseudo-terminal.
+#include <QScrollBar>
 #include <QSerialPort>
 #include <QTest>
 #include <ctime>
+#include <functional>
 
 #include "BoxSimulator.h"
 #include "Functions.h"
@@ -96,12 +98,15 @@ TEST_F(BoxWindowTest, PortListConnectAndDisconnect) {
 
 TEST_F(BoxWindowTest, TypedPortNameEnablesConnectAndBadPortsAreReported) {
     StartBox("30012345");
-    QTest::keyClicks(form->ComboBoxComPorts->lineEdit(), "/dev/nonexistent-port");
+    QTest::keyClicks(form->ComboBoxComPorts->lineEdit(), "/dev/nonexistent-port12");
     EXPECT_TRUE(form->ButtonConnect->isEnabled());
     form->ButtonConnect->click();
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("Cannot open port \"/dev/nonexistent-port\": "))
+    EXPECT_TRUE(errors[0].startsWith("Cannot open port \"/dev/nonexistent-port12\": "))
         << errors[0].toStdString();
+    // The port's number shows whole, two digits too.
+    EXPECT_EQ(form->LabelConnPort->text(), "12");
+    EXPECT_GE(form->LabelConnPort->width(), form->LabelConnPort->sizeHint().width());
     EXPECT_FALSE(form->ApdComPort1->IsOpen());
     EXPECT_EQ(form->Shape1->BrushColor(), clRed);
 
@@ -272,5 +277,247 @@ TEST_F(BoxWindowTest, HangUpDuringTheImageDisconnectsCleanly) {
     EXPECT_LT(cpu, 0.4) << "the event loop keeps spinning after the hang-up";
     EXPECT_EQ(errors.size(), 1);
 }
+
+// ---------------------------------------------------------------------------------------
+// What the user does while the box is in the middle of an exchange, and values the box may
+// hold that the window must show as they are. Each row: the box's contents, the user's
+// action after a first download, what the box received and what the window shows.
+
+// The window, the box and the messages, as a row sees them.
+struct Scene {
+    TForm1& form;
+    BoxSimulator& box;
+    QStringList& errors;
+
+    std::vector<uint8_t> Codes() const {
+        std::vector<uint8_t> codes;
+        for (const ReceivedCommand& command : box.Received()) codes.push_back(command.code);
+        return codes;
+    }
+    bool WaitUntil(const std::function<bool()>& condition, int ms = 10000) const {
+        return QTest::qWaitFor(condition, ms);
+    }
+    // Waits until the box has received `count` commands and the window has handled the
+    // answer to the last one.
+    bool WaitForChain(size_t count) const {
+        return WaitUntil(
+            [&] { return box.Received().size() >= count && form.Vars().Awaiting == 0; });
+    }
+    std::string Cell(int program, ProgramTable table, int col, int row) const {
+        return form.ProgramGridWidget(program, table)->Cell(col, row);
+    }
+    // The value the box holds for a cell of the 3-channel layout.
+    std::string BoxValue(int program, ProgramTable table, int col, int row) const {
+        const std::vector<uint8_t> image = box.Contents().EditionImage();
+        const size_t offset = static_cast<size_t>(program - 1) * 416 +
+                              static_cast<size_t>(table) * 128 + static_cast<size_t>(row) * 32 +
+                              static_cast<size_t>(col - 1) * 2;
+        return std::to_string(static_cast<int16_t>((image[offset] << 8) | image[offset + 1]));
+    }
+};
+
+const std::vector<uint8_t> kDownload3 = {0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
+const std::vector<uint8_t> kSend3 = {0x28, 0x65, 0x8E, 0x2B, 0x2C, 0x1E,
+                                     0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
+
+// A download from a paced box: returns once part of the image has arrived.
+void StartDownloadAndWaitForTheImage(Scene& s) {
+    s.box.ClearLogs();
+    s.form.ButtonDownload->click();
+    ASSERT_TRUE(s.WaitUntil(
+        [&] { return s.form.Vars().Awaiting == Cmd::ReadImage3 && s.form.Vars().RxPos > 200; }));
+}
+
+// After the user's refused action the exchange in progress runs to its end untouched.
+void ExpectRefusedAndTheDownloadFinishes(Scene& s) {
+    EXPECT_EQ(s.errors, QStringList{kBoxStillAnswering});
+    ASSERT_TRUE(s.WaitForChain(kDownload3.size()));
+    QTest::qWait(50);
+    EXPECT_EQ(s.Codes(), kDownload3);
+    EXPECT_EQ(s.form.LabelSerial->text(), "BOX serial: 30012345 (Stellix)");
+    // The image's bytes that look like command codes were read as map values.
+    EXPECT_EQ(s.Cell(1, ProgramTable::CH1, 1, 0), s.BoxValue(1, ProgramTable::CH1, 1, 0));
+    EXPECT_EQ(s.Cell(9, ProgramTable::Fuel, 16, 0), s.BoxValue(9, ProgramTable::Fuel, 16, 0));
+    EXPECT_EQ(s.box.Contents().serial, "30012345");
+    EXPECT_TRUE(s.form.ButtonDownload->isEnabled());
+    EXPECT_TRUE(s.form.ButtonSend->isEnabled());
+}
+
+struct UserCase {
+    const char* name;
+    bool pacing = false;
+    std::function<void(BoxContents&)> contents;
+    std::function<void(Scene&)> act;
+};
+
+void PrintTo(const UserCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const UserCase kUserCases[] = {
+    {.name = "SerialNumberWithoutEditionIsNotSent",
+     .act =
+         [](Scene& s) {
+             s.box.ClearLogs();
+             s.form.EditNewSerial->setText("A0012345");
+             s.form.ButtonSend->click();
+             EXPECT_EQ(s.errors, QStringList{kSerialEditionRequired});
+             QTest::qWait(100);
+             EXPECT_TRUE(s.box.Received().empty());
+             EXPECT_TRUE(s.form.ButtonDownload->isEnabled());
+             EXPECT_TRUE(s.form.ButtonSend->isEnabled());
+             EXPECT_EQ(s.box.Contents().serial, "30012345");
+         }},
+    {.name = "StartTimeAboveNineShowsAndGoesBackUnchanged",
+     .contents = [](BoxContents& c) { c.startTime = 200; },
+     .act =
+         [](Scene& s) {
+             EXPECT_EQ(s.form.NumBoxStartTime->text(), "200");
+             s.box.ClearLogs();
+             s.form.ButtonSend->click();
+             ASSERT_TRUE(s.WaitForChain(kSend3.size()));
+             EXPECT_EQ(s.box.Received()[3].code, Cmd::WriteStartTime);
+             EXPECT_EQ(s.box.Received()[3].data, std::vector<uint8_t>{200});
+             EXPECT_EQ(s.box.Contents().startTime, 200);
+             EXPECT_EQ(s.form.NumBoxStartTime->text(), "200");
+             EXPECT_TRUE(s.errors.isEmpty());
+         }},
+    {.name = "DownloadWhileTheImageArrives",
+     .pacing = true,
+     .act =
+         [](Scene& s) {
+             ASSERT_NO_FATAL_FAILURE(StartDownloadAndWaitForTheImage(s));
+             s.form.ButtonDownload->click();
+             ExpectRefusedAndTheDownloadFinishes(s);
+         }},
+    {.name = "SendWhileTheImageArrives",
+     .pacing = true,
+     .act =
+         [](Scene& s) {
+             ASSERT_NO_FATAL_FAILURE(StartDownloadAndWaitForTheImage(s));
+             s.form.EditNewSerial->setText("30099999");
+             s.form.ButtonSend->click();
+             ExpectRefusedAndTheDownloadFinishes(s);
+         }},
+    {.name = "DynoLogOnWhileTheImageArrives",
+     .pacing = true,
+     .act =
+         [](Scene& s) {
+             ASSERT_NO_FATAL_FAILURE(StartDownloadAndWaitForTheImage(s));
+             s.form.ButtonDynoLog->click();
+             EXPECT_EQ(s.form.ButtonDynoLog->text(), "Dyno log ON");
+             EXPECT_EQ(s.form.Vars().DynoLogging, 0);
+             ExpectRefusedAndTheDownloadFinishes(s);
+         }},
+    {.name = "ProgramButtonWhileTheImageUploads",
+     .pacing = true,
+     .act =
+         [](Scene& s) {
+             s.form.ProgramGridWidget(2, ProgramTable::CH1)->SetCell(4, 1, "123");
+             s.box.ClearLogs();
+             s.form.ButtonSend->click();
+             ASSERT_TRUE(s.WaitUntil([&] {
+                 return s.form.Vars().LastCommand == Cmd::WriteImage3 &&
+                        s.form.Vars().Awaiting == ACK;
+             }));
+             const uint8_t running = s.form.Vars().ActiveProgram;
+             s.form.ButtonP[3]->click();
+             EXPECT_EQ(s.errors, QStringList{kBoxStillAnswering});
+             ASSERT_TRUE(s.WaitForChain(kSend3.size()));
+             QTest::qWait(50);
+             EXPECT_EQ(s.Codes(), kSend3) << "configuration, start time and pedal written, "
+                                             "everything read back, no program selected";
+             EXPECT_EQ(s.form.Vars().ActiveProgram, running);
+             EXPECT_EQ(s.BoxValue(2, ProgramTable::CH1, 4, 1), "123");
+             EXPECT_EQ(s.Cell(2, ProgramTable::CH1, 4, 1), "123");
+         }},
+    {.name = "RunningProgramsPageShowsItsCurves",
+     .contents = [](BoxContents& c) { c.runningProgram = 6; },
+     .act =
+         [](Scene& s) {
+             EXPECT_EQ(s.form.PageControl1->currentIndex(), 6);
+             for (int chart = 1; chart <= 3; ++chart) {
+                 SCOPED_TRACE(chart);
+                 const auto table = static_cast<ProgramTable>(chart - 1);
+                 ChartSeries& series = s.form.Series(chart);
+                 ASSERT_EQ(series.Count(), 16);
+                 EXPECT_EQ(series.Value(0), std::stod(s.Cell(6, table, 1, 1)));
+                 EXPECT_EQ(series.Value(15), std::stod(s.Cell(6, table, 16, 1)));
+                 EXPECT_NE(s.Cell(6, table, 16, 1), s.Cell(1, table, 16, 1));
+             }
+         }},
+    {.name = "DisabledNineStaysGreyed",
+     .act =
+         [](Scene& s) {
+             QPushButton* nine = s.form.ButtonP[9];
+             EXPECT_FALSE(nine->isEnabled());
+             EXPECT_EQ(nine->palette().color(QPalette::Disabled, QPalette::ButtonText),
+                       QApplication::palette(nine).color(QPalette::Disabled, QPalette::ButtonText));
+             EXPECT_EQ(WidgetControl(nine).Color(), 0x000000u) << "coloured black when enabled";
+         }},
+    {.name = "ServicePageShowsTheNamesAndTheWrappedListing",
+     .contents =
+         [](BoxContents& c) {
+             for (int channel = 0; channel < 2; ++channel) {
+                 for (size_t i = 0; i < kSentRecordsPerChannel; ++i) {
+                     PutSentRecord(c, channel, i, static_cast<uint8_t>(0x40 + i),
+                                   static_cast<uint16_t>(i * 37));
+                 }
+             }
+         },
+     .act =
+         [](Scene& s) {
+             s.form.PageControl1->setCurrentIndex(0);
+             QApplication::processEvents();
+             TStringGrid* names = s.form.StrGridSDnames;
+             const auto labelsInView = [&] {
+                 return names->horizontalScrollBar()->value() == 0 &&
+                        names->columnViewportPosition(0) == 0;
+             };
+             EXPECT_TRUE(labelsInView());
+             names->setFocus();
+             QTest::keyClick(names, Qt::Key_Right);
+             QTest::keyClick(names, Qt::Key_Down);
+             EXPECT_TRUE(labelsInView()) << "moving the current cell keeps the names in view";
+             EXPECT_EQ(names->Cell(0, 0), "Manufacturer ($05):");
+
+             QLabel* listing = s.form.StaticText1;
+             EXPECT_TRUE(listing->wordWrap());
+             const QStringList lines = listing->text().split('\n');
+             ASSERT_EQ(lines.size(), 2) << "one line a channel before wrapping";
+             EXPECT_GT(listing->fontMetrics().horizontalAdvance(lines[0]), listing->width());
+             EXPECT_GE(listing->heightForWidth(listing->width()),
+                       4 * listing->fontMetrics().lineSpacing())
+                 << "each channel's records wrap onto lines of the box's width";
+             const QString picture = QStringLiteral(ARTIFACT_DIR "/service-page.png");
+             EXPECT_TRUE(s.form.grab().save(picture)) << picture.toStdString();
+         }},
+};
+
+class UserCaseTest : public BoxWindowTest, public testing::WithParamInterface<UserCase> {};
+
+TEST_P(UserCaseTest, BoxReceivesAndWindowShows) {
+    const UserCase& row = GetParam();
+    StartBox("30012345", row.pacing);
+    BoxContents contents = box->Contents();
+    // Map values that read as command codes and ACKs if they were taken for an answer.
+    contents.image[0] = Cmd::ReadSerial;
+    contents.image[1] = ACK;
+    contents.image[100] = ACK;
+    contents.image[3000] = Cmd::ReadSerial;
+    if (row.contents) row.contents(contents);
+    box->SetContents(contents);
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(kDownload3.size(), 10000));
+    ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    Scene scene{*form, *box, errors};
+    row.act(scene);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UserCaseTest, testing::ValuesIn(kUserCases),
+                         [](const testing::TestParamInfo<UserCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -112,6 +112,23 @@ TEST_F(LiveWindowTest, RunningProgramAndDynoLogViews) {
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+// Switching the stream on checks the view button of the running program's record; the
+// table shows that record at once, before any live message, as after a click on it.
+TEST_F(LiveWindowTest, SwitchingOnShowsTheCheckedRecordAtOnce) {
+    BoxSimOptions options;
+    options.liveInterval = std::chrono::hours(1);
+    ASSERT_NO_FATAL_FAILURE(Start("30012345", options));
+    ASSERT_NE(form->Vars().ActiveProgram, 0);
+    ASSERT_TRUE(form->RadioButtP0->isChecked());
+    form->Vars().DynoLogP1toP9[7 * 4 + 2] = "321";
+    form->ButtonDynoLog->click();
+    EXPECT_TRUE(form->RadioButtP1toP9->isChecked());
+    EXPECT_EQ(form->Vars().LiveMessages, 0u);
+    EXPECT_EQ(form->StrGridDynoLog->Cell(7, 2), "321");
+    form->ButtonDynoLog->click();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(LiveWindowTest, WireRateStreamForTenSecondsLosesNothing) {
     BoxSimOptions options;
     options.liveInterval = 0us;  // back to back: one 13-byte message every 1.13 ms

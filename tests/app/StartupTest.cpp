@@ -1,8 +1,10 @@
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "Functions.h"
 #include "Pictures.h"
@@ -148,6 +150,66 @@ TEST_F(WindowTest, WheelScrollsTwentyPixelsPerNotchWithinTheRange) {
     for (int i = 0; i < 20; ++i) wheel(1);
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(form->ScrollArea()->horizontalScrollBar()->value(), 0);
+}
+
+// The wheel over a control without the focus scrolls the window and leaves the control as
+// it was; a focused control takes the wheel itself.
+TEST_F(WindowTest, UnfocusedControlsLeaveTheWheelToTheWindow) {
+    form->resize(1115, 500);
+    form->ComboBoxComPorts->addItems({"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"});
+    form->ComboBoxComPorts->setCurrentIndex(0);
+    QApplication::processEvents();
+    QScrollBar* bar = form->ScrollArea()->verticalScrollBar();
+    // Three notches towards the user over the widget that lies under the pointer.
+    const auto wheel = [&](QWidget* target) {
+        for (int notch = 0; notch < 3; ++notch) {
+            const QPointF at(target->width() / 2.0, target->height() / 2.0);
+            QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(target, &event);
+        }
+    };
+    struct Row {
+        const char* name;
+        QWidget* target;
+        int page;
+        std::function<QString()> state;
+    };
+    const Row rows[] = {
+        {"start time", form->NumBoxStartTime, 0, [&] { return form->NumBoxStartTime->text(); }},
+        {"start time's text", form->NumBoxStartTime->findChild<QLineEdit*>(), 0,
+         [&] { return form->NumBoxStartTime->text(); }},
+        {"pedal response", form->ComboBoxPedalRes, 0,
+         [&] { return form->ComboBoxPedalRes->currentText(); }},
+        {"port list", form->ComboBoxComPorts, 1,
+         [&] { return form->ComboBoxComPorts->currentText(); }},
+        {"tab bar", form->PageControl1->tabBar(), 2,
+         [&] { return QString::number(form->PageControl1->currentIndex()); }},
+        {"program table", Grid(2, PT::CH1)->viewport(), 2,
+         [&] { return QString::number(Grid(2, PT::CH1)->currentColumn()); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        form->PageControl1->setCurrentIndex(row.page);
+        form->setFocus();
+        QApplication::processEvents();
+        bar->setValue(bar->maximum());
+        const QString before = row.state();
+        wheel(row.target);  // up: the window scrolls back by 60
+        EXPECT_EQ(row.state(), before);
+        EXPECT_EQ(bar->value(), bar->maximum() - 60);
+    }
+
+    // Focused, the start time takes the wheel and the window stays.
+    form->PageControl1->setCurrentIndex(0);
+    form->NumBoxStartTime->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(form->NumBoxStartTime->hasFocus());
+    bar->setValue(0);
+    form->NumBoxStartTime->setValue(0);
+    wheel(form->NumBoxStartTime);
+    EXPECT_EQ(form->NumBoxStartTime->value(), 3);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST(Pictures, AreOfTheirStatedSizes) {
