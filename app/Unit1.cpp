@@ -338,10 +338,8 @@ void TForm1::CreateServicePage() {
     // The 72-pixel box holds "Normal" in bold only with narrow margins beside the text.
     ComboBoxPedalRes->setStyle(TightComboStyle());
 
-    NumBoxStartTime = Place(new QSpinBox(page), "NumBoxStartTime", 20, 133, 33, 27);
+    NumBoxStartTime = Place(new TNumBox(9, page), "NumBoxStartTime", 20, 133, 33, 27);
     NumBoxStartTime->setFont(UiFont(16, true));
-    NumBoxStartTime->setRange(0, 9);
-    NumBoxStartTime->setProperty("ownMaximum", 9);
     NumBoxStartTime->setValue(0);
 
     GridOptions sdNames{2, 5, 1, 0, 110, 20, false, true, false};

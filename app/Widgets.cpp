@@ -297,6 +297,34 @@ QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     return next;
 }
 
+TNumBox::TNumBox(int maximum, QWidget* parent) : QSpinBox(parent), ownMaximum_(maximum) {
+    setRange(0, maximum);
+    connect(this, &QSpinBox::valueChanged, this, &TNumBox::FitText);
+}
+
+void TNumBox::ShowValue(int value) {
+    setMaximum(std::max(ownMaximum_, value));
+    setValue(value);
+    FitText();
+}
+
+void TNumBox::FitText() {
+    if (maximum() > ownMaximum_ && value() <= ownMaximum_) setMaximum(ownMaximum_);
+    const QString shown = textFromValue(value());
+    const bool wide = value() > ownMaximum_;
+    setButtonSymbols(wide ? QAbstractSpinBox::NoButtons : QAbstractSpinBox::UpDownArrows);
+    // The layout's face and size, unless a wide value needs a smaller one.
+    const QVariant layoutSize = property("layoutPixelSize");
+    if (!layoutSize.isValid()) setProperty("layoutPixelSize", font().pixelSize());
+    QFont face = font();
+    face.setPixelSize(property("layoutPixelSize").toInt());
+    const int room = width() - 6;
+    while (wide && face.pixelSize() > 6 && QFontMetrics(face).horizontalAdvance(shown) > room) {
+        face.setPixelSize(face.pixelSize() - 1);
+    }
+    if (face != font()) setFont(face);
+}
+
 TShape::TShape(QWidget* parent, TColor color, Qt::BrushStyle style)
     : QWidget(parent), color_(color), style_(style) {}
 
@@ -435,12 +463,8 @@ void WidgetControl::SetCaption(const std::string& caption) {
     if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return edit->setText(text);
     if (auto* spin = qobject_cast<QSpinBox*>(widget_)) {
         if (text.isEmpty()) return spin->clear();
-        // A value the box reports beyond the box's own range is shown as it is, so that it
-        // goes back unchanged; the range returns to its own once the value is back in it.
-        const int value = text.toInt();
-        const QVariant ownMaximum = spin->property("ownMaximum");
-        if (ownMaximum.isValid()) spin->setMaximum(std::max(ownMaximum.toInt(), value));
-        return spin->setValue(value);
+        if (auto* box = qobject_cast<TNumBox*>(spin)) return box->ShowValue(text.toInt());
+        return spin->setValue(text.toInt());
     }
     if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return button->setText(text);
     if (auto* label = qobject_cast<QLabel*>(widget_)) return SetLabelText(label, text);

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
@@ -129,6 +130,20 @@ class TStringGrid : public QTableView, public TextGrid {
     CellModel* model_;
     bool fixedView_ = false;
     TColor color_ = clWindow;
+};
+
+// A whole-number box whose own range is for the user; a value beyond it, as the box may
+// report one, is shown as it is (without the arrows and in a face small enough to fit) so
+// that it goes back unchanged. The range returns to its own once the value is back in it.
+class TNumBox : public QSpinBox {
+    Q_OBJECT
+  public:
+    TNumBox(int maximum, QWidget* parent);
+    void ShowValue(int value);
+
+  private:
+    void FitText();
+    int ownMaximum_;
 };
 
 // A filled rectangle with a thin border.

@@ -1,4 +1,5 @@
 // The window against the simulated box over a real pseudo-terminal.
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTest>
@@ -373,6 +374,9 @@ const UserCase kUserCases[] = {
      .act =
          [](Scene& s) {
              EXPECT_EQ(s.form.NumBoxStartTime->text(), "200");
+             QLineEdit* field = s.form.NumBoxStartTime->findChild<QLineEdit*>();
+             EXPECT_LE(field->fontMetrics().horizontalAdvance("200"), field->width())
+                 << "the whole value shows";
              s.box.ClearLogs();
              s.form.ButtonSend->click();
              ASSERT_TRUE(s.WaitForChain(kSend3.size()));
@@ -381,6 +385,17 @@ const UserCase kUserCases[] = {
              EXPECT_EQ(s.box.Contents().startTime, 200);
              EXPECT_EQ(s.form.NumBoxStartTime->text(), "200");
              EXPECT_TRUE(s.errors.isEmpty());
+             // A value in the box's own range brings the arrows, the face and the range back.
+             BoxContents contents = s.box.Contents();
+             contents.startTime = 4;
+             s.box.SetContents(contents);
+             s.box.ClearLogs();
+             s.form.ButtonDownload->click();
+             ASSERT_TRUE(s.WaitForChain(kDownload3.size()));
+             EXPECT_EQ(s.form.NumBoxStartTime->text(), "4");
+             EXPECT_EQ(s.form.NumBoxStartTime->maximum(), 9);
+             EXPECT_EQ(s.form.NumBoxStartTime->font().pixelSize(), 16);
+             EXPECT_EQ(s.form.NumBoxStartTime->buttonSymbols(), QAbstractSpinBox::UpDownArrows);
          }},
     {.name = "DownloadWhileTheImageArrives",
      .pacing = true,
