@@ -347,8 +347,8 @@ void ExpectRefusedAndTheDownloadFinishes(Scene& s) {
 struct UserCase {
     const char* name;
     bool pacing = false;
-    std::function<void(BoxContents&)> contents;
-    std::function<void(Scene&)> act;
+    std::function<void(BoxContents&)> contents{};
+    std::function<void(Scene&)> act{};
 };
 
 void PrintTo(const UserCase& c, std::ostream* os) {
