@@ -664,16 +664,13 @@ void TForm1::ButtonConnectClick() {
                 ApdComPort1->Pause(10);
             }
             ApdComPort1->SetOpen(false);
-            // Whatever was awaited from the box will not come any more.
-            vars_.Awaiting = 0;
-            vars_.RxPos = 0;
+            ResetExchange(vars_);
             ShowDisconnected();
             return;
         }
         ApdComPort1->SetOpen(true);
         if (ApdComPort1->IsOpen()) {
-            vars_.Awaiting = 0;
-            vars_.RxPos = 0;
+            ResetExchange(vars_);
             Shape1->SetBrushColor(clLime);
             ButtonConnect->setText(QStringLiteral("Disconnect"));
             ButtonDownload->setEnabled(true);
@@ -699,8 +696,7 @@ void TForm1::ConnectionLost(const QString& reason) {
             ButtonDynoLog->setText(QStringLiteral("Dyno log ON"));
             Shape2->SetBrushColor(clRed);
         }
-        vars_.Awaiting = 0;
-        vars_.RxPos = 0;
+        ResetExchange(vars_);
         ShowDisconnected();
         ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));
     });

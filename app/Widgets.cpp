@@ -305,19 +305,17 @@ TNumBox::TNumBox(int maximum, QWidget* parent) : QSpinBox(parent), ownMaximum_(m
 void TNumBox::ShowValue(int value) {
     setMaximum(std::max(ownMaximum_, value));
     setValue(value);
-    FitText();
 }
 
 void TNumBox::FitText() {
+    if (layoutPixelSize_ == 0) layoutPixelSize_ = font().pixelSize();
     if (maximum() > ownMaximum_ && value() <= ownMaximum_) setMaximum(ownMaximum_);
-    const QString shown = textFromValue(value());
     const bool wide = value() > ownMaximum_;
     setButtonSymbols(wide ? QAbstractSpinBox::NoButtons : QAbstractSpinBox::UpDownArrows);
-    // The layout's face and size, unless a wide value needs a smaller one.
-    const QVariant layoutSize = property("layoutPixelSize");
-    if (!layoutSize.isValid()) setProperty("layoutPixelSize", font().pixelSize());
+    // The layout's size, unless a wide value needs a smaller one.
     QFont face = font();
-    face.setPixelSize(property("layoutPixelSize").toInt());
+    face.setPixelSize(layoutPixelSize_);
+    const QString shown = textFromValue(value());
     const int room = width() - 6;
     while (wide && face.pixelSize() > 6 && QFontMetrics(face).horizontalAdvance(shown) > room) {
         face.setPixelSize(face.pixelSize() - 1);

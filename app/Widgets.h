@@ -142,8 +142,10 @@ class TNumBox : public QSpinBox {
     void ShowValue(int value);
 
   private:
+    // Called on every change of the value: the range, the arrows and the face follow it.
     void FitText();
     int ownMaximum_;
+    int layoutPixelSize_ = 0;  // the face's size as the layout sets it, taken on first use
 };
 
 // A filled rectangle with a thin border.

@@ -193,76 +193,70 @@ void DispatchOne(Link& link) {
     const RxBufferT& rx = vars.RxBuffer;
     const char edition = vars.Edition();
     const uint16_t pos = vars.RxPos;
-    if (pos == 0) return;
+    // A response is complete at its length; an ACK only when it is the only byte.
+    const size_t length = AnswerLength(rx[0]);
+    if (pos == 0 || length == 0 || pos < length || (rx[0] == ACK && pos != 1)) return;
     switch (rx[0]) {
         case Cmd::ReadSerial:
-            if (pos >= kSerialReportSize) HandleSerialReport(link);
+            HandleSerialReport(link);
             break;
         case Cmd::ReadImage2:
-            if (pos >= kImageResponseSize2) HandleImage(link, false);
+            HandleImage(link, false);
             break;
         case Cmd::ReadImage3:
-            if (pos >= kImageResponseSize3) HandleImage(link, true);
+            HandleImage(link, true);
             break;
-        case Cmd::ReadProgram:
-            if (pos >= kProgramResponseSize) {
-                const uint8_t running = rx[1];
-                // The next command goes out first: redrawing the charts of the running
-                // program's page can fail on a cell the user typed, and that must not stop
-                // the chain.
-                if (edition == '2') {
-                    Write(link, Cmd::ReadConfig2, Cmd::ReadConfig2);
-                } else if (edition == '3') {
-                    Write(link, Cmd::ReadConfig3, Cmd::ReadConfig3);
-                } else {
-                    vars.Awaiting = 0;
-                }
-                vars.RxPos = 0;
-                MarkActiveProgram(link.form, vars, running);
+        case Cmd::ReadProgram: {
+            const uint8_t running = rx[1];
+            // The next command goes out first: redrawing the charts of the running
+            // program's page can fail on a cell the user typed, and that must not stop the
+            // chain.
+            if (edition == '2') {
+                Write(link, Cmd::ReadConfig2, Cmd::ReadConfig2);
+            } else if (edition == '3') {
+                Write(link, Cmd::ReadConfig3, Cmd::ReadConfig3);
+            } else {
+                vars.Awaiting = 0;
             }
+            vars.RxPos = 0;
+            MarkActiveProgram(link.form, vars, running);
             break;
+        }
         case Cmd::ReadConfig2:
-            if (pos >= kConfigResponseSize2) {
-                link.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, IntToText(rx[1]));
-                Write(link, Cmd::ReadStartTime, Cmd::ReadStartTime);
-                vars.RxPos = 0;
-            }
+            link.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, IntToText(rx[1]));
+            Write(link, Cmd::ReadStartTime, Cmd::ReadStartTime);
+            vars.RxPos = 0;
             break;
-        case Cmd::ReadConfig3:
-            if (pos >= kConfigResponseSize3) {
-                uint16_t cursor = 0;
-                DecodeConfigRow(rx, link.form.GridByName(Grid::StrGridConfig), cursor);
-                Write(link, Cmd::ReadStartTime, Cmd::ReadStartTime);
-                vars.RxPos = 0;
-            }
+        case Cmd::ReadConfig3: {
+            uint16_t cursor = 0;
+            DecodeConfigRow(rx, link.form.GridByName(Grid::StrGridConfig), cursor);
+            Write(link, Cmd::ReadStartTime, Cmd::ReadStartTime);
+            vars.RxPos = 0;
             break;
+        }
         case Cmd::ReadStartTime:
-            if (pos >= kByteResponseSize) {
-                C(link, Ctl::NumBoxStartTime).SetCaption(IntToText(rx[1]));
-                if (edition == '3') {
-                    Write(link, Cmd::ReadPedal, Cmd::ReadPedal);
-                } else {
-                    vars.Awaiting = 0;
-                }
-                vars.RxPos = 0;
+            C(link, Ctl::NumBoxStartTime).SetCaption(IntToText(rx[1]));
+            if (edition == '3') {
+                Write(link, Cmd::ReadPedal, Cmd::ReadPedal);
+            } else {
+                vars.Awaiting = 0;
             }
+            vars.RxPos = 0;
             break;
         case Cmd::ReadPedal:
-            if (pos >= kByteResponseSize) {
-                C(link, Ctl::ComboBoxPedalRes).SetItemIndex(rx[1]);
-                Write(link, Cmd::ReadSentData, Cmd::ReadSentData);
-                vars.RxPos = 0;
-            }
+            C(link, Ctl::ComboBoxPedalRes).SetItemIndex(rx[1]);
+            Write(link, Cmd::ReadSentData, Cmd::ReadSentData);
+            vars.RxPos = 0;
             break;
         case Cmd::ReadSentData:
-            if (pos >= kSentResponseSize) {
-                // Whatever follows before the next command is not for this response.
-                vars.Awaiting = 0;
-                DecodeSentData(link.form, rx);
-            }
+            // Whatever follows before the next command is not for this response.
+            vars.Awaiting = 0;
+            DecodeSentData(link.form, rx);
+            break;
+        case ACK:
+            HandleAck(link);
             break;
         default:
-            if (rx[0] == ACK && pos == 1) HandleAck(link);
             break;
     }
 }
@@ -314,6 +308,11 @@ std::chrono::microseconds WireTime(size_t bytes) {
 
 bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_point now) {
     return vars.Awaiting != 0 && vars.DynoLogging == 0 && now < vars.AnswerDue;
+}
+
+void ResetExchange(Variables& vars) {
+    vars.Awaiting = 0;
+    vars.RxPos = 0;
 }
 
 bool ShortAnswerAwaited(const Variables& vars) {

@@ -111,6 +111,9 @@ std::chrono::microseconds WireTime(size_t bytes);
 // The live stream is no exchange.
 bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_point now =
                                                    std::chrono::steady_clock::now());
+// Forgets the exchange in progress: nothing is awaited and the receive buffer starts
+// afresh. For a connection opened, closed or lost.
+void ResetExchange(Variables& vars);
 // What a refused command says.
 constexpr const char* kBoxStillAnswering =
     "The box is still answering the last command; try again when it has finished.";

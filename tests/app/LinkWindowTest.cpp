@@ -16,6 +16,39 @@ namespace {
 using PT = ProgramTable;
 using namespace std::chrono_literals;
 
+// The window, the box and the messages, as a row sees them.
+struct Scene {
+    TForm1& form;
+    BoxSimulator& box;
+    QStringList& errors;
+
+    std::vector<uint8_t> Codes() const {
+        std::vector<uint8_t> codes;
+        for (const ReceivedCommand& command : box.Received()) codes.push_back(command.code);
+        return codes;
+    }
+    bool WaitUntil(const std::function<bool()>& condition, int ms = 10000) const {
+        return QTest::qWaitFor(condition, ms);
+    }
+    // Waits until the box has received `count` commands and the window has handled the
+    // answer to the last one.
+    bool WaitForChain(size_t count, int ms = 10000) const {
+        return WaitUntil(
+            [&] { return box.Received().size() >= count && form.Vars().Awaiting == 0; }, ms);
+    }
+    std::string Cell(int program, ProgramTable table, int col, int row) const {
+        return form.ProgramGridWidget(program, table)->Cell(col, row);
+    }
+    // The value the box holds for a cell of the 3-channel layout.
+    std::string BoxValue(int program, ProgramTable table, int col, int row) const {
+        const std::vector<uint8_t> image = box.Contents().EditionImage();
+        const size_t offset = static_cast<size_t>(program - 1) * 416 +
+                              static_cast<size_t>(table) * 128 + static_cast<size_t>(row) * 32 +
+                              static_cast<size_t>(col - 1) * 2;
+        return std::to_string(static_cast<int16_t>((image[offset] << 8) | image[offset + 1]));
+    }
+};
+
 class BoxWindowTest : public testing::Test {
   protected:
     void StartBox(const std::string& serial, bool pacing = false) {
@@ -45,17 +78,9 @@ class BoxWindowTest : public testing::Test {
     TStringGrid* Grid(int program, ProgramTable table) const {
         return form->ProgramGridWidget(program, table);
     }
-    std::vector<uint8_t> Codes() const {
-        std::vector<uint8_t> codes;
-        for (const ReceivedCommand& command : box->Received()) codes.push_back(command.code);
-        return codes;
-    }
-    // Waits until the box has received `count` commands and the window has handled the
-    // answer to the last of them.
-    bool WaitForChain(size_t count, int ms = 5000) {
-        return QTest::qWaitFor(
-            [&] { return box->Received().size() >= count && form->Vars().Awaiting == 0; }, ms);
-    }
+    Scene View() { return Scene{*form, *box, errors}; }
+    std::vector<uint8_t> Codes() { return View().Codes(); }
+    bool WaitForChain(size_t count, int ms = 5000) { return View().WaitForChain(count, ms); }
 
     std::unique_ptr<BoxSimulator> box;
     std::unique_ptr<TForm1> form;
@@ -284,39 +309,6 @@ TEST_F(BoxWindowTest, HangUpDuringTheImageDisconnectsCleanly) {
 // hold that the window must show as they are. Each row: the box's contents, the user's
 // action after a first download, what the box received and what the window shows.
 
-// The window, the box and the messages, as a row sees them.
-struct Scene {
-    TForm1& form;
-    BoxSimulator& box;
-    QStringList& errors;
-
-    std::vector<uint8_t> Codes() const {
-        std::vector<uint8_t> codes;
-        for (const ReceivedCommand& command : box.Received()) codes.push_back(command.code);
-        return codes;
-    }
-    bool WaitUntil(const std::function<bool()>& condition, int ms = 10000) const {
-        return QTest::qWaitFor(condition, ms);
-    }
-    // Waits until the box has received `count` commands and the window has handled the
-    // answer to the last one.
-    bool WaitForChain(size_t count) const {
-        return WaitUntil(
-            [&] { return box.Received().size() >= count && form.Vars().Awaiting == 0; });
-    }
-    std::string Cell(int program, ProgramTable table, int col, int row) const {
-        return form.ProgramGridWidget(program, table)->Cell(col, row);
-    }
-    // The value the box holds for a cell of the 3-channel layout.
-    std::string BoxValue(int program, ProgramTable table, int col, int row) const {
-        const std::vector<uint8_t> image = box.Contents().EditionImage();
-        const size_t offset = static_cast<size_t>(program - 1) * 416 +
-                              static_cast<size_t>(table) * 128 + static_cast<size_t>(row) * 32 +
-                              static_cast<size_t>(col - 1) * 2;
-        return std::to_string(static_cast<int16_t>((image[offset] << 8) | image[offset + 1]));
-    }
-};
-
 const std::vector<uint8_t> kDownload3 = {0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
 const std::vector<uint8_t> kSend3 = {0x28, 0x65, 0x8E, 0x2B, 0x2C, 0x1E,
                                      0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
@@ -526,7 +518,7 @@ TEST_P(UserCaseTest, BoxReceivesAndWindowShows) {
     form->ButtonDownload->click();
     ASSERT_TRUE(WaitForChain(kDownload3.size(), 10000));
     ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    Scene scene{*form, *box, errors};
+    Scene scene = View();
     row.act(scene);
 }
 
