@@ -11,13 +11,8 @@
 #include <span>
 
 #include "Controls.h"
+#include "Protocol.h"
 #include "Variables.h"
-
-constexpr uint16_t kProgramBlock3 = 416;
-constexpr uint16_t kProgramBlock2 = 256;
-constexpr uint16_t kImageSize3 = 9 * kProgramBlock3;  // 3744
-constexpr uint16_t kImageSize2 = 9 * kProgramBlock2;  // 2304
-constexpr uint16_t kConfigRowSize3 = 32;
 
 using RxBufferT = std::array<uint8_t, kRxBufferSize>;
 

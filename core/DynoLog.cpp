@@ -15,7 +15,8 @@ void LabelDynoLogTable(FormControls& form, const RxBufferT& rx, uint16_t& cursor
     table.SetCell(0, 1, "PRESS_1");
     table.SetCell(0, 2, "PRESS_2");
     table.SetCell(0, 3, "PRESS_3");
-    if (static_cast<size_t>(cursor) + 1 + 32 > kRxBufferSize) throw std::out_of_range("image cursor past the buffer");
+    if (static_cast<size_t>(cursor) + 1 + 32 > kRxBufferSize)
+        throw std::out_of_range("image cursor past the buffer");
     for (int c = 1; c <= 16; ++c) {
         const auto value = static_cast<int16_t>((rx[cursor + 1] << 8) | rx[cursor + 2]);
         table.SetCell(c, 0, ShortToText(value));

@@ -1,11 +1,6 @@
 #pragma once
-// The conversation with the box: the commands the tool writes, and the assembly and
-// dispatch of what the box answers, including the download and send chains.
-//
-// A command is a code byte and its data, big-endian, with no framing. A read command is
-// answered by a response starting with the same code; a write command or a program
-// selection by the one-byte ACK (0x05). While the live stream is on the box sends live
-// messages (code 0x15) unasked.
+// The conversation with the box: the user's commands, and what the tool does with the box's
+// bytes (framed, presented in the controls, and the chains driven on).
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -13,44 +8,10 @@
 #include <string>
 
 #include "Controls.h"
+#include "Framer.h"
+#include "Presenter.h"
+#include "Protocol.h"
 #include "Variables.h"
-
-namespace Cmd {
-constexpr uint8_t ReadSerial = 0x1E;
-constexpr uint8_t ReadImage2 = 0x02;
-constexpr uint8_t ReadImage3 = 0x66;
-constexpr uint8_t ReadProgram = 0x1F;
-constexpr uint8_t ReadConfig2 = 0x20;
-constexpr uint8_t ReadConfig3 = 0x84;
-constexpr uint8_t ReadStartTime = 0x21;
-constexpr uint8_t ReadPedal = 0x22;
-constexpr uint8_t ReadSentData = 0x23;
-constexpr uint8_t WriteSerial = 0x28;
-constexpr uint8_t WriteImage2 = 0x01;
-constexpr uint8_t WriteImage3 = 0x65;
-constexpr uint8_t WriteConfig2 = 0x2A;
-constexpr uint8_t WriteConfig3 = 0x8E;
-constexpr uint8_t WriteStartTime = 0x2B;
-constexpr uint8_t WritePedal = 0x2C;
-constexpr uint8_t SelectProgram = 0x29;
-constexpr uint8_t LiveOn2 = 0x15;
-constexpr uint8_t LiveOn3 = 0x79;
-constexpr uint8_t LiveOff2 = 0x14;
-constexpr uint8_t LiveOff3 = 0x78;
-constexpr uint8_t LiveData = 0x15;  // the code of every live message
-}  // namespace Cmd
-
-// Response lengths, code byte included.
-constexpr uint16_t kSerialReportSize = 9;
-constexpr uint16_t kImageResponseSize2 = 2305;
-constexpr uint16_t kImageResponseSize3 = 3745;
-constexpr uint16_t kProgramResponseSize = 3;
-constexpr uint16_t kConfigResponseSize2 = 2;
-constexpr uint16_t kConfigResponseSize3 = 33;
-constexpr uint16_t kByteResponseSize = 2;
-constexpr uint16_t kSentResponseSize = 385;
-constexpr uint16_t kLiveMessageLength = 13;
-constexpr int kUploadBlock = 32;
 
 // The serial line as the routines use it. Bytes leave in the order they are queued.
 class ComPort {
@@ -60,8 +21,17 @@ class ComPort {
     virtual void PutChar(uint8_t byte) = 0;
     virtual void PutString(const std::string& text) = 0;
     virtual void PutBlock(const uint8_t* data, size_t count) = 0;
-    // Waits `ms` milliseconds after what was queued so far has been handed to the line.
+    // The bytes queued after this leave at least `ms` milliseconds after those before it
+    // were handed to the line. It never blocks the caller.
     virtual void Pause(int ms) = 0;
+};
+
+// Sees every command written and every frame received, for the link's trace.
+class LinkTrace {
+  public:
+    virtual ~LinkTrace() = default;
+    virtual void CommandWritten(uint8_t code, size_t bytes) = 0;
+    virtual void FrameReceived(const FrameEvent& frame) = 0;
 };
 
 // A user command that cannot be carried out as asked; the message says why.
@@ -74,6 +44,7 @@ struct Link {
     FormControls& form;
     Variables& vars;
     ComPort& port;
+    LinkTrace* trace = nullptr;
 };
 
 // The user's commands below throw LinkError (kBoxStillAnswering), writing nothing, while
@@ -92,15 +63,6 @@ void SelectProgram(Link& link, int n);
 void SwitchDynoLog(Link& link);
 // The image upload of the send chain: code byte, pause, then 32-byte blocks.
 void WriteImage(Link& link);
-// Colours the button of the running program and shows its page, with its curves.
-void MarkActiveProgram(FormControls& form, Variables& vars, uint8_t n);
-// Points the tables at the live RPM: the last column of P1's CH1 RPM row that the RPM has
-// reached becomes current in the shown program's tables and in the dyno log.
-void TrackLiveRpm(FormControls& form, uint16_t rpm);
-void SelectTrackedColumn(TextGrid& g1, TextGrid& g2, TextGrid& g3, TextGrid& g4, int col);
-// "BOX serial: " and the number, with the edition's name when the edition is known.
-std::string SerialLabelText(const std::string& serial);
-
 // The box's margin on top of the wire time before an awaited answer counts as overdue.
 constexpr std::chrono::milliseconds kAnswerMargin{500};
 // The time `bytes` take on the line at 115200 baud, 10 bits a byte.
@@ -114,6 +76,14 @@ bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_p
 // Forgets the exchange in progress: nothing is awaited and the receive buffer starts
 // afresh. For a connection opened, closed or lost.
 void ResetExchange(Variables& vars);
+// When the time for `vars.AnswerDue` is due and the awaited answer has not come: the chain
+// stops, the receive buffer starts afresh, "Download" and "Send" are usable, and the
+// message says what the box did not answer. Empty while nothing is overdue (or during the
+// live stream, which has no deadline).
+std::string AnswerOverdue(
+    Link& link, std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+// The message for a command whose answer did not come within `deadline`.
+std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline);
 // What a refused command says.
 constexpr const char* kBoxStillAnswering =
     "The box is still answering the last command; try again when it has finished.";
@@ -124,7 +94,8 @@ constexpr const char* kSerialEditionRequired =
 // milliseconds (not an image, and not the live stream).
 bool ShortAnswerAwaited(const Variables& vars);
 
-// Appends received bytes to RxBuffer and handles what they complete. Bytes that cannot
-// start the awaited response are dropped, so that RxPos never leaves the buffer and a
-// response after garbage is still recognised.
+// The receive path: frames the bytes (Framer.h), shows each frame (Presenter.h) and writes
+// the chain's next command (ChainDriver.h). Bytes that cannot start the awaited response
+// are dropped, so that RxPos never leaves the buffer and a response after garbage is still
+// recognised.
 void ReceiveBytes(Link& link, const uint8_t* data, size_t count);

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "Protocol.h"
+
 constexpr size_t kRxBufferSize = 4096;
-constexpr uint8_t ACK = 0x05;
 
 struct Variables {
     // Every received byte is appended here; byte 0 is the code of the response being
@@ -22,6 +23,8 @@ struct Variables {
     // The code of the response the last command asked for (ACK for writes), 0 for none.
     // A response can only start with it, or with a live message while the stream runs.
     uint8_t Awaiting = 0;
+    // The command whose answer is awaited, for the message when it does not come.
+    uint8_t AskedCommand = 0;
     // When the awaited answer is overdue: the time its command and the answer take on the
     // wire, plus a margin for the box. Past it the exchange counts as dead, and the user may
     // start another.
@@ -61,6 +64,7 @@ struct Variables {
     std::array<std::string, 68> DynoLogP0{};
     std::array<std::string, 68> DynoLogP1toP9{};
 
-    // The edition character: '2', '3', or '\0' while no box has been read.
-    char Edition() const { return BoxSerial.empty() ? '\0' : BoxSerial[0]; }
+    // The edition character: '2', '3', or '\0' while no box of a known edition has been
+    // read.
+    char Edition() const { return EditionOf(BoxSerial); }
 };

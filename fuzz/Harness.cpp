@@ -29,59 +29,9 @@ std::string Hex(unsigned value) {
     return text;
 }
 
-// Data bytes after a command code, or -1 for a byte that is no command the tool has.
-int CommandDataLength(uint8_t code) {
-    switch (code) {
-        case Cmd::ReadSerial:
-        case Cmd::ReadImage2:
-        case Cmd::ReadImage3:
-        case Cmd::ReadProgram:
-        case Cmd::ReadConfig2:
-        case Cmd::ReadConfig3:
-        case Cmd::ReadStartTime:
-        case Cmd::ReadPedal:
-        case Cmd::ReadSentData:
-        case Cmd::LiveOn2:
-        case Cmd::LiveOn3:
-        case Cmd::LiveOff2:
-        case Cmd::LiveOff3:
-            return 0;
-        case Cmd::WriteSerial:
-            return 8;
-        case Cmd::WriteImage2:
-            return kImageSize2;
-        case Cmd::WriteImage3:
-            return kImageSize3;
-        case Cmd::WriteConfig3:
-            return kConfigRowSize3;
-        case Cmd::WriteConfig2:
-        case Cmd::WriteStartTime:
-        case Cmd::WritePedal:
-        case Cmd::SelectProgram:
-            return 1;
-        default:
-            return -1;
-    }
-}
-
+// A code the tool may wait for: nothing, an answer's first byte, or a live message's.
 bool AwaitableCode(uint8_t code) {
-    switch (code) {
-        case 0:
-        case ACK:
-        case Cmd::ReadSerial:
-        case Cmd::ReadImage2:
-        case Cmd::ReadImage3:
-        case Cmd::ReadProgram:
-        case Cmd::ReadConfig2:
-        case Cmd::ReadConfig3:
-        case Cmd::ReadStartTime:
-        case Cmd::ReadPedal:
-        case Cmd::ReadSentData:
-        case Cmd::LiveData:
-            return true;
-        default:
-            return false;
-    }
+    return code == 0 || AnswerLength(code) > 0;
 }
 
 // A line that never answers. It follows the written bytes command by command, so that a
@@ -111,13 +61,12 @@ class CheckingPort : public ComPort {
                 remaining_ -= skip;
                 continue;
             }
-            const int length = CommandDataLength(*data);
-            if (length < 0) {
+            if (FindCommand(*data) == nullptr) {
                 fault = "the tool wrote " + Hex(*data) + " where a command code belongs";
                 return;
             }
             codes.push_back(*data);
-            remaining_ = static_cast<size_t>(length);
+            remaining_ = CommandDataLength(*data);
             ++data;
             --count;
         }

@@ -1,7 +1,8 @@
 #include "Seeds.h"
 
-#include "BoxImage.h"
-#include "Link.h"
+#include <algorithm>
+
+#include "BoxModel.h"
 
 namespace {
 
@@ -13,16 +14,6 @@ uint8_t ChunkByte(size_t chunk) {
 
 void Append(Bytes& to, const Bytes& more) {
     to.insert(to.end(), more.begin(), more.end());
-}
-
-Bytes Response(uint8_t code, const Bytes& data) {
-    Bytes bytes{code};
-    Append(bytes, data);
-    return bytes;
-}
-
-Bytes Text(const std::string& text) {
-    return {text.begin(), text.end()};
 }
 
 Bytes SentRecords() {
@@ -68,34 +59,30 @@ std::vector<uint8_t> MakeBoxImage(char edition) {
 }
 
 std::vector<uint8_t> DownloadSession(char edition) {
-    const bool three = edition == '3';
-    Bytes session = Response(Cmd::ReadSerial, Text(three ? "30012345" : "20054321"));
-    Append(session, Response(three ? Cmd::ReadImage3 : Cmd::ReadImage2, MakeBoxImage(edition)));
-    Append(session, {Cmd::ReadProgram, 4, 0});
-    if (three) {
-        Bytes config;
-        for (uint8_t k = 0; k < kConfigRowSize3; ++k)
-            config.push_back(static_cast<uint8_t>(0xF0 + k));
-        Append(session, Response(Cmd::ReadConfig3, config));
+    BoxContents box;
+    box.serial = edition == '3' ? "30012345" : "20054321";
+    box.SetEditionImage(MakeBoxImage(edition));
+    if (edition == '3') {
+        for (size_t k = 0; k < kConfigValues; ++k)
+            box.config[k] = static_cast<uint16_t>((0xF0 + 2 * k) << 8 | (0xF1 + 2 * k));
     } else {
-        Append(session, {Cmd::ReadConfig2, 200});
+        box.config[0] = 200;
     }
-    Append(session, {Cmd::ReadStartTime, 7});
-    if (three) {
-        Append(session, {Cmd::ReadPedal, 2});
-        Append(session, Response(Cmd::ReadSentData, SentRecords()));
-    }
+    box.runningProgram = 4;
+    box.startTime = 7;
+    box.pedal = 2;
+    const Bytes sent = SentRecords();
+    std::copy(sent.begin(), sent.end(), box.sentData.begin());
+    Bytes session;
+    for (uint8_t code : DownloadChain(edition))
+        Append(session, HandleBoxCommand(box, code, {}).response);
     return session;
 }
 
 std::vector<uint8_t> LiveMessage(uint16_t rpm, uint16_t press1, uint16_t temp1, uint16_t press2,
                                  uint16_t temp2, uint16_t press3) {
-    Bytes message{Cmd::LiveData};
-    for (uint16_t value : {rpm, press1, temp1, press2, temp2, press3}) {
-        message.push_back(static_cast<uint8_t>(value >> 8));
-        message.push_back(static_cast<uint8_t>(value & 0xFF));
-    }
-    return message;
+    const auto message = EncodeLiveMessage({rpm, press1, temp1, press2, temp2, press3});
+    return {message.begin(), message.end()};
 }
 
 std::vector<FuzzSeed> AssemblerSeeds() {
@@ -133,12 +120,13 @@ std::vector<FuzzSeed> AssemblerSeeds() {
                          Input(13, AssemblerStartByte(S::LiveStream, seedEdition, true), live)});
     }
 
-    // An ACK with a stray byte behind it completes nothing: the buffer fills up and starts
-    // afresh.
-    Bytes stalled{ACK};
-    stalled.resize(kRxBufferSize + 100, 0xA5);
+    // An ACK with stray bytes behind it in the same chunk: the ACK counts, the rest is
+    // dropped.
+    // More bytes than the tool's receive buffer holds.
+    Bytes stalled(4200, 0xA5);
+    stalled[0] = ACK;
     seeds.push_back(
-        {"full-buffer", Input(60, AssemblerStartByte(S::SerialSent, E::Three), stalled)});
+        {"ack-then-noise", Input(60, AssemblerStartByte(S::SerialSent, E::Three), stalled)});
     seeds.push_back(
         {"program-selected", Input(1, AssemblerStartByte(S::ProgramSelected, E::Three), {ACK})});
     seeds.push_back({"garbage-then-serial",

@@ -7,60 +7,16 @@ namespace {
 
 constexpr size_t kRowBytes = 32;
 
-void PutWord(uint8_t* at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value & 0xFF);
-}
-
 // Row r of program n (1..9) in the 3-channel layout: CH1 rows 0..3, CH2 4..7, CH3 8..11,
 // FUEL% 12.
 void PutRow(BoxContents& contents, int program, int row, const std::array<int16_t, 16>& values) {
     uint8_t* at = contents.image.data() + (program - 1) * kProgramBlock3 + row * kRowBytes;
     for (size_t c = 0; c < values.size(); ++c)
-        PutWord(at + 2 * c, static_cast<uint16_t>(values[c]));
-}
-
-bool IsTwoChannelOnly(uint8_t code) {
-    switch (code) {
-        case Cmd::ReadImage2:
-        case Cmd::ReadConfig2:
-        case Cmd::WriteImage2:
-        case Cmd::WriteConfig2:
-        case Cmd::LiveOn2:
-        case Cmd::LiveOff2:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool IsThreeChannelOnly(uint8_t code) {
-    switch (code) {
-        case Cmd::ReadImage3:
-        case Cmd::ReadConfig3:
-        case Cmd::ReadPedal:
-        case Cmd::ReadSentData:
-        case Cmd::WriteImage3:
-        case Cmd::WriteConfig3:
-        case Cmd::WritePedal:
-        case Cmd::LiveOn3:
-        case Cmd::LiveOff3:
-            return true;
-        default:
-            return false;
-    }
+        WriteWord(at + 2 * c, static_cast<uint16_t>(values[c]));
 }
 
 std::vector<uint8_t> Ack() {
     return {ACK};
-}
-
-template <typename Body>
-std::vector<uint8_t> Response(uint8_t code, const Body& body) {
-    std::vector<uint8_t> r(1 + std::size(body));
-    r[0] = code;
-    std::copy(std::begin(body), std::end(body), r.begin() + 1);
-    return r;
 }
 
 }  // namespace
@@ -89,7 +45,7 @@ void BoxContents::SetEditionImage(std::span<const uint8_t> bytes) {
 void PutSentRecord(BoxContents& contents, int channel, size_t index, uint8_t id, uint16_t value) {
     uint8_t* at = contents.sentData.data() + (channel * kSentRecordsPerChannel + index) * 3;
     at[0] = id;
-    PutWord(at + 1, value);
+    WriteWord(at + 1, value);
 }
 
 uint16_t PackOemChars(char first, char second) {
@@ -163,36 +119,17 @@ BoxContents DefaultBoxContents(const std::string& serial) {
     return contents;
 }
 
-size_t CommandDataLength(uint8_t code) {
-    switch (code) {
-        case Cmd::WriteSerial:
-            return kSerialLength;
-        case Cmd::WriteImage2:
-            return kImageSize2;
-        case Cmd::WriteImage3:
-            return kImageSize3;
-        case Cmd::WriteConfig3:
-            return kConfigRowSize3;
-        case Cmd::WriteConfig2:
-        case Cmd::WriteStartTime:
-        case Cmd::WritePedal:
-        case Cmd::SelectProgram:
-            return 1;
-        default:
-            return 0;
-    }
-}
-
 BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const uint8_t> data) {
     if (data.size() != CommandDataLength(code)) return {};
-    const bool three = contents.Edition() == '3';
-    if ((three && IsTwoChannelOnly(code)) || (!three && IsThreeChannelOnly(code))) return {};
+    if (FindCommand(code, contents.Edition()) == nullptr) return {};
 
     BoxAnswer answer;
     std::vector<uint8_t>& r = answer.response;
     switch (code) {
         case Cmd::ReadSerial:
-            r = Response(code, contents.serial);
+            r = Response(code, std::span<const uint8_t>(
+                                   reinterpret_cast<const uint8_t*>(contents.serial.data()),
+                                   contents.serial.size()));
             break;
         case Cmd::ReadImage2:
         case Cmd::ReadImage3:
@@ -208,7 +145,7 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
         case Cmd::ReadConfig3:
             r.resize(1 + kConfigRowSize3);
             r[0] = code;
-            for (size_t k = 0; k < kConfigValues; ++k) PutWord(&r[1 + 2 * k], contents.config[k]);
+            for (size_t k = 0; k < kConfigValues; ++k) WriteWord(&r[1 + 2 * k], contents.config[k]);
             break;
         case Cmd::ReadStartTime:
             r = {code, contents.startTime};
@@ -261,14 +198,6 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
             break;
     }
     return answer;
-}
-
-std::array<uint8_t, kLiveMessageSize> EncodeLiveMessage(const LiveSample& s) {
-    std::array<uint8_t, kLiveMessageSize> m{};
-    m[0] = kLiveMessageCode;
-    const uint16_t values[6] = {s.rpm, s.press1, s.temp1, s.press2, s.temp2, s.press3};
-    for (int k = 0; k < 6; ++k) PutWord(&m[1 + 2 * k], values[k]);
-    return m;
 }
 
 LiveProfile::LiveProfile(uint16_t rpmLow, uint16_t rpmHigh, uint16_t rpmStep)

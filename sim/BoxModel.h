@@ -9,23 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "BoxImage.h"
-#include "Link.h"
-#include "Variables.h"
+#include "Protocol.h"
 
-// The live data message: code, then RPM, CH1 reading, CH1 temperature, CH2 reading,
-// CH2 temperature, CH3 reading, each unsigned 16-bit, high byte first. Both editions send
-// all 13 bytes; a 2-channel box reports 0 for CH3.
-constexpr uint8_t kLiveMessageCode = Cmd::LiveData;
-constexpr size_t kLiveMessageSize = kLiveMessageLength;
-
-// SENT slow-channel records: 64 per channel (CH1, then CH2), each an identifier byte
-// (0 = empty) and a 16-bit value, high byte first.
-constexpr size_t kSentRecordsPerChannel = 64;
-constexpr size_t kSentDataSize = 2 * kSentRecordsPerChannel * 3;  // 384
-
-constexpr size_t kSerialLength = 8;
-constexpr size_t kConfigValues = 16;
+constexpr size_t kConfigValues = kConfigRowSize3 / 2;
 
 struct BoxContents {
     // Eight characters; the first is the edition: '2' answers the 2-channel dialect, any
@@ -42,7 +28,7 @@ struct BoxContents {
     uint8_t runningProgram = 0;
     std::array<uint8_t, kSentDataSize> sentData{};
 
-    char Edition() const { return !serial.empty() && serial[0] == '2' ? '2' : '3'; }
+    char Edition() const { return DialectOf(serial); }
     // The image as the box's edition sends it: 2304 or 3744 bytes.
     std::vector<uint8_t> EditionImage() const;
     void SetEditionImage(std::span<const uint8_t> bytes);
@@ -59,10 +45,6 @@ void PutSentRecord(BoxContents& contents, int channel, size_t index, uint8_t id,
 // Two OEM code characters (0x20..0x5F each) packed into 6 bits each, first in the low bits.
 uint16_t PackOemChars(char first, char second);
 
-// The number of data bytes that follow a command code; codes the box does not know have
-// none.
-size_t CommandDataLength(uint8_t code);
-
 enum class LiveSwitch { Unchanged, On, Off };
 
 struct BoxAnswer {
@@ -74,19 +56,6 @@ struct BoxAnswer {
 // the other edition's dialect and unknown codes are ignored (their data bytes have been
 // consumed by the caller, so the stream stays in step).
 BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const uint8_t> data);
-
-struct LiveSample {
-    uint16_t rpm = 0;
-    uint16_t press1 = 0;
-    uint16_t temp1 = 0;  // degrees Celsius
-    uint16_t press2 = 0;
-    uint16_t temp2 = 0;
-    uint16_t press3 = 0;
-
-    bool operator==(const LiveSample&) const = default;
-};
-
-std::array<uint8_t, kLiveMessageSize> EncodeLiveMessage(const LiveSample& sample);
 
 // The engine as the live stream shows it: RPM sweeping up and down between two limits,
 // readings rising with RPM plus a little deterministic noise, temperatures warming up

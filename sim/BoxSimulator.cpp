@@ -338,7 +338,7 @@ void BoxSimulator::SendLive(SimClock::time_point now) {
     const auto interval = options_.liveInterval;
     // Keep at most two messages waiting for the wire, so a back-to-back stream keeps the
     // line busy without piling up behind a reader that has stopped reading.
-    while (nextLive_ <= now && tx_.size() < 2 * kLiveMessageSize) {
+    while (nextLive_ <= now && tx_.size() < 2 * kLiveMessageLength) {
         const LiveSample sample = live_.Next(contents_.Edition() == '3');
         const auto message = EncodeLiveMessage(sample);
         QueueMessage({message.begin(), message.end()}, &sample, nextLive_);

@@ -1,6 +1,9 @@
 #include "LinkSupport.h"
 
+#include <algorithm>
+
 #include "BoxImage.h"
+#include "BoxModel.h"
 #include "DynoLog.h"
 #include "StartUp.h"
 #include "TableLayout.h"
@@ -29,33 +32,22 @@ BoxAnswers::BoxAnswers(char e) : edition(e) {
 }
 
 std::vector<uint8_t> BoxAnswers::AnswerTo(const std::vector<uint8_t>& command) const {
-    const auto with = [](uint8_t code, std::vector<uint8_t> data) {
-        data.insert(data.begin(), code);
-        return data;
-    };
-    switch (command.at(0)) {
-        case Cmd::ReadSerial:
-            return with(Cmd::ReadSerial, {serial.begin(), serial.end()});
-        case Cmd::ReadImage2:
-        case Cmd::ReadImage3:
-            return with(command[0], image);
-        case Cmd::ReadProgram:
-            return {Cmd::ReadProgram, program, 0};
-        case Cmd::ReadConfig2:
-        case Cmd::ReadConfig3:
-            return with(command[0], config);
-        case Cmd::ReadStartTime:
-            return {Cmd::ReadStartTime, startTime};
-        case Cmd::ReadPedal:
-            return {Cmd::ReadPedal, pedal};
-        case Cmd::ReadSentData:
-            return with(Cmd::ReadSentData, sent);
-        case Cmd::LiveOff2:
-        case Cmd::LiveOff3:
-            return {};
-        default:
-            return {ACK};
+    BoxContents contents;
+    contents.serial = serial;
+    contents.SetEditionImage(image);
+    if (config.size() == 1) {
+        contents.config[0] = config[0];
+    } else {
+        for (size_t k = 0; k < kConfigValues && 2 * k + 1 < config.size(); ++k)
+            contents.config[k] = ReadWord(&config[2 * k]);
     }
+    contents.runningProgram = program;
+    contents.startTime = startTime;
+    contents.pedal = pedal;
+    std::copy_n(sent.begin(), std::min(sent.size(), contents.sentData.size()),
+                contents.sentData.begin());
+    return HandleBoxCommand(contents, command.at(0), std::span<const uint8_t>(command).subspan(1))
+        .response;
 }
 
 LinkFixture::LinkFixture() {
@@ -65,43 +57,6 @@ LinkFixture::LinkFixture() {
     form.ControlByName(Ctl::NumBoxStartTime).SetCaption("0");
 }
 
-std::vector<std::vector<uint8_t>> SplitCommands(const std::vector<uint8_t>& written, char edition) {
-    std::vector<std::vector<uint8_t>> commands;
-    size_t i = 0;
-    while (i < written.size()) {
-        const uint8_t code = written[i];
-        size_t length = 1;
-        switch (code) {
-            case Cmd::WriteSerial:
-                length = 9;
-                break;
-            case Cmd::WriteImage2:
-                length = 1 + kImageSize2;
-                break;
-            case Cmd::WriteImage3:
-                length = 1 + kImageSize3;
-                break;
-            case Cmd::WriteConfig2:
-            case Cmd::WriteStartTime:
-            case Cmd::WritePedal:
-            case Cmd::SelectProgram:
-                length = 2;
-                break;
-            case Cmd::WriteConfig3:
-                length = 33;
-                break;
-            default:
-                break;
-        }
-        (void)edition;
-        commands.emplace_back(
-            written.begin() + static_cast<long>(i),
-            written.begin() + static_cast<long>(std::min(i + length, written.size())));
-        i += length;
-    }
-    return commands;
-}
-
 std::vector<uint8_t> LinkFixture::Converse(const BoxAnswers& box,
                                            const std::vector<size_t>& split) {
     std::vector<uint8_t> codes;
@@ -109,7 +64,7 @@ std::vector<uint8_t> LinkFixture::Converse(const BoxAnswers& box,
     for (int guard = 0; guard < 50; ++guard) {
         const std::vector<uint8_t> written = port.Take();
         if (written.empty()) break;
-        for (const auto& command : SplitCommands(written, box.edition)) {
+        for (const auto& command : SplitCommands(written)) {
             codes.push_back(command[0]);
             const std::vector<uint8_t> answer = box.AnswerTo(command);
             size_t at = 0;

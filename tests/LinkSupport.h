@@ -36,7 +36,8 @@ class RecordingPort : public ComPort {
     }
 };
 
-// A box of one edition with known contents, answering one command at a time.
+// A box of one edition with known contents, answering one command at a time as the
+// simulated box does.
 struct BoxAnswers {
     explicit BoxAnswers(char edition);
     // The answer to a command (code and data); empty when the box stays silent.
@@ -68,6 +69,3 @@ struct LinkFixture {
     // `split` (chunk sizes, repeated) when given. Returns the command codes in order.
     std::vector<uint8_t> Converse(const BoxAnswers& box, const std::vector<size_t>& split = {});
 };
-
-// Splits a written byte run into the commands it holds (for the command log).
-std::vector<std::vector<uint8_t>> SplitCommands(const std::vector<uint8_t>& written, char edition);

@@ -364,14 +364,18 @@ TEST(SendChain, BadCellsSendNoCodeByteWithoutItsData) {
     }
 }
 
-TEST(SendChain, AckWithExtraBytesIsNotRecognised) {
+TEST(SendChain, AckMergedWithOtherBytesIsRecognised) {
     LinkFixture f;
     Download(f.link);
     f.Converse(BoxAnswers('3'));
     SendSerialNumber(f.link);
     f.port.Take();
-    f.Receive({ACK, 0x00});
-    EXPECT_TRUE(f.port.written.empty());
+    f.Receive({ACK, 0x00, 0x7F});
+    const std::vector<uint8_t> written = f.port.Take();
+    ASSERT_FALSE(written.empty()) << "the ACK moves the chain on";
+    EXPECT_EQ(written[0], Cmd::WriteImage3);
+    EXPECT_EQ(f.vars.Awaiting, ACK);
+    EXPECT_EQ(f.vars.RxPos, 0) << "the bytes behind it start nothing";
 }
 
 TEST(ProgramSelection, WritesTheNumberAndMarksOnAck) {

@@ -32,25 +32,8 @@ bool ThreeChannel(const std::string& serial) {
     return serial[0] == '3';
 }
 
-Codes DownloadChain(const std::string& serial) {
-    if (ThreeChannel(serial)) {
-        return {Cmd::ReadSerial,    Cmd::ReadImage3, Cmd::ReadProgram, Cmd::ReadConfig3,
-                Cmd::ReadStartTime, Cmd::ReadPedal,  Cmd::ReadSentData};
-    }
-    return {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadProgram, Cmd::ReadConfig2,
-            Cmd::ReadStartTime};
-}
-
-// "Send" and the download that reads everything back.
-Codes SendChain(const std::string& serial) {
-    Codes codes =
-        ThreeChannel(serial)
-            ? Codes{Cmd::WriteSerial, Cmd::WriteImage3, Cmd::WriteConfig3, Cmd::WriteStartTime,
-                    Cmd::WritePedal}
-            : Codes{Cmd::WriteSerial, Cmd::WriteImage2, Cmd::WriteConfig2, Cmd::WriteStartTime};
-    const Codes readBack = DownloadChain(serial);
-    codes.insert(codes.end(), readBack.begin(), readBack.end());
-    return codes;
+Codes CodesOf(std::span<const uint8_t> chain) {
+    return {chain.begin(), chain.end()};
 }
 
 // The chain up to and including the first `code`.
@@ -334,8 +317,8 @@ class FaultMatrix : public testing::Test {
 
     void Begin(const FaultRow& row) {
         serial = row.serial;
-        downloadChain = DownloadChain(serial);
-        sendChain = SendChain(serial);
+        downloadChain = CodesOf(DownloadChain(EditionOf(serial)));
+        sendChain = CodesOf(SendChain(EditionOf(serial)));
         StartBox(serial);
     }
 
@@ -669,27 +652,27 @@ const char* const kLostSees =
     "disconnected state and one message that the connection was lost; the tables keep "
     "what had arrived whole";
 
-FaultRow HangUp(const char* name, const char* serial, uint8_t code, size_t length) {
+FaultRow HangUp(const char* name, const char* serial, uint8_t code) {
     return {.name = name,
             .serial = serial,
-            .faults = HangUpIn(code, length / 2),
+            .faults = HangUpIn(code, FindCommand(code)->answerLength / 2),
             .stopsAt = code,
             .sees = kLostSees};
 }
 
 const FaultRow kHangUpRows[] = {
-    HangUp("Box2_SerialReport", kSerial2, Cmd::ReadSerial, kSerialReportSize),
-    HangUp("Box2_Image", kSerial2, Cmd::ReadImage2, kImageResponseSize2),
-    HangUp("Box2_RunningProgram", kSerial2, Cmd::ReadProgram, kProgramResponseSize),
-    HangUp("Box2_ConfigByte", kSerial2, Cmd::ReadConfig2, kConfigResponseSize2),
-    HangUp("Box2_StartTime", kSerial2, Cmd::ReadStartTime, kByteResponseSize),
-    HangUp("Box3_SerialReport", kSerial3, Cmd::ReadSerial, kSerialReportSize),
-    HangUp("Box3_Image", kSerial3, Cmd::ReadImage3, kImageResponseSize3),
-    HangUp("Box3_RunningProgram", kSerial3, Cmd::ReadProgram, kProgramResponseSize),
-    HangUp("Box3_ConfigRow", kSerial3, Cmd::ReadConfig3, kConfigResponseSize3),
-    HangUp("Box3_StartTime", kSerial3, Cmd::ReadStartTime, kByteResponseSize),
-    HangUp("Box3_Pedal", kSerial3, Cmd::ReadPedal, kByteResponseSize),
-    HangUp("Box3_SentData", kSerial3, Cmd::ReadSentData, kSentResponseSize),
+    HangUp("Box2_SerialReport", kSerial2, Cmd::ReadSerial),
+    HangUp("Box2_Image", kSerial2, Cmd::ReadImage2),
+    HangUp("Box2_RunningProgram", kSerial2, Cmd::ReadProgram),
+    HangUp("Box2_ConfigByte", kSerial2, Cmd::ReadConfig2),
+    HangUp("Box2_StartTime", kSerial2, Cmd::ReadStartTime),
+    HangUp("Box3_SerialReport", kSerial3, Cmd::ReadSerial),
+    HangUp("Box3_Image", kSerial3, Cmd::ReadImage3),
+    HangUp("Box3_RunningProgram", kSerial3, Cmd::ReadProgram),
+    HangUp("Box3_ConfigRow", kSerial3, Cmd::ReadConfig3),
+    HangUp("Box3_StartTime", kSerial3, Cmd::ReadStartTime),
+    HangUp("Box3_Pedal", kSerial3, Cmd::ReadPedal),
+    HangUp("Box3_SentData", kSerial3, Cmd::ReadSentData),
     // An ACK has one byte: the box hangs up instead of acknowledging the serial number.
     {.name = "Box2_SerialNumberAck",
      .serial = kSerial2,
