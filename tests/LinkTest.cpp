@@ -9,6 +9,10 @@
 
 namespace {
 
+std::vector<uint8_t> Chain(std::span<const uint8_t> codes) {
+    return {codes.begin(), codes.end()};
+}
+
 using PT = ProgramTable;
 
 // What a finished download leaves in the window, for comparing runs.
@@ -52,7 +56,7 @@ TEST(DownloadChain, ThreeChannelBoxFillsTheWindow) {
     Download(f.link);
     EXPECT_EQ(f.port.written, std::vector<uint8_t>{0x1E});
     const auto commands = f.Converse(box);
-    EXPECT_EQ(commands, (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+    EXPECT_EQ(commands, Chain(DownloadChain('3')));
 
     EXPECT_EQ(f.vars.BoxSerial, "30012345");
     EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), "BOX serial: 30012345 (Stellix)");
@@ -81,7 +85,7 @@ TEST(DownloadChain, TwoChannelBoxStopsAfterTheStartTime) {
     for (int n = 1; n <= 9; ++n) f.form.Program(n, PT::CH3).SetCell(3, 3, "old");
     f.form.GridByName(Grid::StrGridConfig).SetCell(5, 0, "keep");
     Download(f.link);
-    EXPECT_EQ(f.Converse(box), (std::vector<uint8_t>{0x1E, 0x02, 0x1F, 0x20, 0x21}));
+    EXPECT_EQ(f.Converse(box), Chain(DownloadChain('2')));
     EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), "BOX serial: 20054321 (Corvane)");
     EXPECT_EQ(f.form.Program(2, PT::CH1).Cell(1, 0), std::to_string(ImageValue(box, 256)));
     EXPECT_EQ(f.form.Program(9, PT::CH2).Cell(16, 3), std::to_string(ImageValue(box, 2302)));
@@ -155,7 +159,7 @@ TEST(Assembler, GarbageBeforeAResponseIsDropped) {
 }
 
 TEST(Assembler, SilentBoxStopsTheChainAtThatStep) {
-    const std::vector<uint8_t> chain = {0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
+    const std::vector<uint8_t> chain = Chain(DownloadChain('3'));
     for (size_t silentFrom = 0; silentFrom < chain.size(); ++silentFrom) {
         LinkFixture f;
         BoxAnswers box('3');
@@ -254,7 +258,7 @@ TEST(SendChain, ThreeChannelWritesBackExactlyWhatTheTablesHold) {
     box.config = config;
     box.startTime = 5;
     box.pedal = 0;
-    EXPECT_EQ(f.Converse(box), (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+    EXPECT_EQ(f.Converse(box), Chain(DownloadChain('3')));
     EXPECT_EQ(AllProgramTexts(f.form), tables);
     EXPECT_EQ(f.form.GridByName(Grid::StrGridConfig).Cell(15, 0), "65535");
 }
@@ -477,7 +481,7 @@ TEST(OneExchangeAtATime, TheExchangeInProgressFinishesUntouched) {
     std::vector<uint8_t> commands = {Cmd::ReadSerial, Cmd::ReadImage3};
     const auto rest = f.Converse(box);
     commands.insert(commands.end(), rest.begin(), rest.end());
-    EXPECT_EQ(commands, (std::vector<uint8_t>{0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23}));
+    EXPECT_EQ(commands, Chain(DownloadChain('3')));
     EXPECT_EQ(f.vars.BoxSerial, "30012345");
     EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(6, 0), std::to_string(ImageValue(box, 10)));
     // Idle again: commands go out.

@@ -107,7 +107,8 @@ TEST_F(EndToEnd, ConnectDownloadAndSaveWithARealPointer) {
     Click(8 + 40, 8 + 48);        // "Connect"
     Click(8 + 40, 152 + 12);      // "Download"
 
-    const std::vector<uint8_t> chain = {0x1E, 0x66, 0x1F, 0x84, 0x21, 0x22, 0x23};
+    const auto download = DownloadChain('3');
+    const std::vector<uint8_t> chain(download.begin(), download.end());
     ASSERT_TRUE(WaitFor([&] { return box_->Received().size() >= chain.size(); }, 10000))
         << "the box received " << box_->Received().size() << " commands";
     std::vector<uint8_t> codes;
