@@ -121,7 +121,6 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     Form1 = this;
 
     CreateControls();
-    link_.emplace(*this, vars_, *ApdComPort1);
     WireHandlers();
 
     FillPortListInBackground();
@@ -157,8 +156,15 @@ void TForm1::CreateControls() {
     scroll_->setWidget(content_);
     setCentralWidget(scroll_);
     qApp->installEventFilter(scroll_);
+    // The status bar sits below the layout, which keeps its size: the window grows by the
+    // bar's height.
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    setStatusBar(StatusBar1);
+    StatusBar1->showMessage(QStringLiteral("Not connected"));
     // The client area of an outer frame of 1131 x 768 on the system the layout was made for.
-    resize(1115, 729);
+    resize(1115, 729 + StatusBar1->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - QPoint(1131 / 2, 768 / 2));
     }
@@ -271,8 +277,9 @@ void TForm1::CreateControls() {
         sourceGroup->addButton(button);
     }
 
-    ApdComPort1 = new TApdComPort(this);
-    ApdComPort1->setObjectName(QStringLiteral("ApdComPort1"));
+    connection_ = new Connection(*this, vars_, this);
+    connection_->setObjectName(QStringLiteral("Connection"));
+    ApdComPort1 = &connection_->Port();
 
     for (QLabel* label :
          {LabelSerial, LabelConnPort, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
@@ -427,8 +434,12 @@ void TForm1::WireHandlers() {
     for (int n = 0; n <= 9; ++n)
         connect(ButtonP[n], &QPushButton::clicked, this, programHandlers[n]);
     connect(ButtonDynoLog, &QPushButton::clicked, this, &TForm1::ButtonDynoLogClick);
-    connect(ApdComPort1, &TApdComPort::TriggerAvail, this, &TForm1::ApdComPort1TriggerAvail);
-    connect(ApdComPort1, &TApdComPort::ConnectionLost, this, &TForm1::ConnectionLost);
+    connect(connection_, &Connection::Lost, this, &TForm1::ConnectionLost);
+    connect(connection_, &Connection::Reconnected, this, &TForm1::ShowConnected);
+    connect(connection_, &Connection::Failed, this,
+            [](const QString& message) { ShowError(message); });
+    connect(connection_, &Connection::StatusChanged, StatusBar1,
+            [this](const QString& text) { StatusBar1->showMessage(text); });
     connect(ButtonCopyPaste, &QPushButton::clicked, this, &TForm1::ButtonCopyPasteClick);
     connect(ButtonResetLog, &QPushButton::clicked, this, &TForm1::ButtonResetLogClick);
     connect(RadioButtP0, &QRadioButton::clicked, this, &TForm1::RadioButtP0Click);
@@ -655,29 +666,24 @@ void TForm1::ComboBoxComPortsSelect() {
 void TForm1::ButtonConnectClick() {
     FinishPortScan();
     Guarded([&] {
-        ApdComPort1->SetPortName(ComboBoxComPorts->currentText());
-        const int number = ApdComPort1->ComNumber();
+        const int number = TApdComPort::NumberAtEnd(ComboBoxComPorts->currentText().trimmed());
         SetLabelText(LabelConnPort, number >= 0 ? QString::number(number) : QStringLiteral("X"));
-        if (ApdComPort1->IsOpen()) {
-            if (vars_.DynoLogging == 1) {
-                SwitchDynoLog(*link_);
-                ApdComPort1->Pause(10);
-            }
-            ApdComPort1->SetOpen(false);
-            ResetExchange(vars_);
+        if (connection_->IsOpen()) {
+            connection_->Close();
             ShowDisconnected();
             return;
         }
-        ApdComPort1->SetOpen(true);
-        if (ApdComPort1->IsOpen()) {
-            ResetExchange(vars_);
-            Shape1->SetBrushColor(clLime);
-            ButtonConnect->setText(QStringLiteral("Disconnect"));
-            ButtonDownload->setEnabled(true);
-            ButtonSend->setEnabled(true);
-            ButtonDynoLog->setEnabled(true);
-        }
+        connection_->Open(ComboBoxComPorts->currentText());
+        ShowConnected();
     });
+}
+
+void TForm1::ShowConnected() {
+    Shape1->SetBrushColor(clLime);
+    ButtonConnect->setText(QStringLiteral("Disconnect"));
+    ButtonDownload->setEnabled(true);
+    ButtonSend->setEnabled(true);
+    ButtonDynoLog->setEnabled(true);
 }
 
 void TForm1::ShowDisconnected() {
@@ -690,65 +696,25 @@ void TForm1::ShowDisconnected() {
 
 void TForm1::ConnectionLost(const QString& reason) {
     Guarded([&] {
-        // The port is closed already: the stream is switched off here without a word to it.
-        if (vars_.DynoLogging != 0) {
-            vars_.DynoLogging = 0;
-            ButtonDynoLog->setText(QStringLiteral("Dyno log ON"));
-            Shape2->SetBrushColor(clRed);
-        }
-        ResetExchange(vars_);
         ShowDisconnected();
         ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));
     });
 }
 
 void TForm1::ButtonDownloadClick() {
-    Guarded([&] { Download(*link_); });
+    Guarded([&] { connection_->Download(); });
 }
 
 void TForm1::ButtonSendClick() {
-    Guarded([&] { SendSerialNumber(*link_); });
+    Guarded([&] { connection_->Send(); });
 }
 
 void TForm1::ButtonPClick(int n) {
-    Guarded([&] { SelectProgram(*link_, n); });
+    Guarded([&] { connection_->SelectProgram(n); });
 }
 
 void TForm1::ButtonDynoLogClick() {
-    Guarded([&] { SwitchDynoLog(*link_); });
-}
-
-void TForm1::ApdComPort1TriggerAvail(quint16 /*count*/) {
-    // Waiting for bytes below delivers this notice again from inside; the loop here reads
-    // whatever that brought.
-    if (receiving_) return;
-    receiving_ = true;
-    Guarded([&] {
-        int waits = 0;
-        for (int round = 0;; ++round) {
-            const qint64 waiting = ApdComPort1->BytesAvailable();
-            if (waiting == 0) {
-                // A short answer follows its command within a few milliseconds: taking it
-                // now, before the window repaints, keeps a chain at the pace of the line.
-                if (waits >= 16 || !ShortAnswerAwaited(vars_) || !ApdComPort1->WaitForBytes(5)) {
-                    break;
-                }
-                ++waits;
-                continue;
-            }
-            if (round >= 64) {
-                // A steady stream must not keep the window from its other work: the rest is
-                // read on the next turn of the event loop.
-                QMetaObject::invokeMethod(
-                    this, [this] { ApdComPort1TriggerAvail(0); }, Qt::QueuedConnection);
-                break;
-            }
-            const QByteArray bytes = ApdComPort1->Read(waiting);
-            ReceiveBytes(*link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
-                         static_cast<size_t>(bytes.size()));
-        }
-    });
-    receiving_ = false;
+    Guarded([&] { connection_->SwitchDynoLog(); });
 }
 
 void TForm1::ButtonCopyPasteClick() {

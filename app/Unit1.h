@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QUrl>
@@ -18,6 +19,7 @@
 #include <map>
 #include <optional>
 
+#include "Connection.h"
 #include "Controls.h"
 #include "Link.h"
 #include "TApdComPort.h"
@@ -36,6 +38,7 @@ class TForm1 : public QMainWindow, public FormControls {
     ~TForm1() override;
 
     Variables& Vars() { return vars_; }
+    Connection& BoxConnection() { return *connection_; }
 
     // FormControls
     TextGrid& ProgramGrid(int program, ProgramTable table) override;
@@ -97,7 +100,8 @@ class TForm1 : public QMainWindow, public FormControls {
     QRadioButton* RadioButtP1toP9;
     QFileDialog* SaveDialog1 = nullptr;  // made when first needed (FileDialog)
     QFileDialog* OpenDialog1 = nullptr;
-    TApdComPort* ApdComPort1;
+    TApdComPort* ApdComPort1;  // owned by the connection
+    QStatusBar* StatusBar1;    // below the fixed layout: the connection's state
 
     // Inside GroupBox1.
     QCheckBox* CheckBoxCopySend;
@@ -164,7 +168,6 @@ class TForm1 : public QMainWindow, public FormControls {
     void ButtonP8Click() { ButtonPClick(8); }
     void ButtonP9Click() { ButtonPClick(9); }
     void ButtonDynoLogClick();
-    void ApdComPort1TriggerAvail(quint16 count);
     void ButtonCopyPasteClick();
     void ButtonResetLogClick();
     void RadioButtP0Click();
@@ -180,12 +183,12 @@ class TForm1 : public QMainWindow, public FormControls {
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();
     void FinishPortScan();
+    void ShowConnected();
     void ShowDisconnected();
     void ConnectionLost(const QString& reason);
 
     Variables vars_;
-    std::optional<Link> link_;
-    bool receiving_ = false;
+    Connection* connection_ = nullptr;
     QFutureWatcher<QStringList>* portScan_ = nullptr;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;

@@ -1,10 +1,10 @@
 #include "TApdComPort.h"
 
 #include <QCollator>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <utility>
 
 namespace {
 // A reason a person can act on; the toolkit's own texts name the mechanism instead (a lock
@@ -32,6 +32,14 @@ TApdComPort::TApdComPort(QObject* parent) : QObject(parent) {
         if (waiting > 0) emit TriggerAvail(static_cast<quint16>(std::min<qint64>(waiting, 0xFFFF)));
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &TApdComPort::OnError);
+    releaseTimer_ = new QTimer(this);
+    releaseTimer_->setSingleShot(true);
+    releaseTimer_->setTimerType(Qt::PreciseTimer);
+    connect(releaseTimer_, &QTimer::timeout, this, &TApdComPort::Release);
+    closeTimer_ = new QTimer(this);
+    closeTimer_->setSingleShot(true);
+    closeTimer_->setTimerType(Qt::PreciseTimer);
+    connect(closeTimer_, &QTimer::timeout, this, [this] { SetOpen(false); });
 }
 
 TApdComPort::~TApdComPort() = default;
@@ -50,9 +58,14 @@ int TApdComPort::NumberAtEnd(const QString& name) {
 }
 
 void TApdComPort::SetOpen(bool open) {
-    if (!open) {
+    if (!open || closing_) {
+        closeTimer_->stop();
+        releaseTimer_->stop();
+        held_.clear();
+        holding_ = false;
+        closing_ = false;
         if (port_.isOpen()) port_.close();
-        return;
+        if (!open) return;
     }
     if (port_.isOpen()) return;
     if (name_.isEmpty()) throw LinkError("No port chosen: pick or type the port of the box.");
@@ -76,7 +89,14 @@ void TApdComPort::SetOpen(bool open) {
 }
 
 bool TApdComPort::IsOpen() const {
-    return port_.isOpen();
+    return port_.isOpen() && !closing_;
+}
+
+void TApdComPort::CloseAfter(int ms) {
+    if (!port_.isOpen()) return;
+    Release();
+    closing_ = true;
+    closeTimer_->start(ms);
 }
 
 void TApdComPort::PutChar(uint8_t byte) {
@@ -88,22 +108,39 @@ void TApdComPort::PutString(const std::string& text) {
 }
 
 void TApdComPort::PutBlock(const uint8_t* data, size_t count) {
-    if (!port_.isOpen()) return;
-    port_.write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
+    if (!IsOpen()) return;
+    const char* bytes = reinterpret_cast<const char*>(data);
+    if (holding_) {
+        held_.append(bytes, static_cast<qsizetype>(count));
+        return;
+    }
+    WriteNow(bytes, static_cast<qint64>(count));
+}
+
+void TApdComPort::WriteNow(const char* data, qint64 count) {
+    port_.write(data, count);
     // Hand the bytes to the system now rather than on a later turn of the event loop, so
     // that a command leaves before the window repaints what its answer changed.
     port_.flush();
 }
 
 void TApdComPort::Pause(int ms) {
-    if (port_.isOpen()) port_.flush();
-    // Half a millisecond more than asked: the system may hand the bytes to the line a
-    // little after the write returns, and the box must see the full pause.
-    const qint64 wait = static_cast<qint64>(ms) * 1000000 + 500000;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.nsecsElapsed() < wait) {
+    if (!IsOpen() || holding_) return;
+    holding_ = true;
+    // A millisecond more than asked: the timer counts whole milliseconds, and the system may
+    // hand the bytes before to the line a little after the write returns.
+    releaseTimer_->start(ms + 1);
+}
+
+void TApdComPort::Release() {
+    releaseTimer_->stop();
+    holding_ = false;
+    if (held_.isEmpty() || !port_.isOpen()) {
+        held_.clear();
+        return;
     }
+    const QByteArray bytes = std::exchange(held_, {});
+    WriteNow(bytes.constData(), bytes.size());
 }
 
 int TApdComPort::GetChar() {
@@ -137,8 +174,9 @@ void TApdComPort::OnError(QSerialPort::SerialPortError error) {
                                                   : QStringLiteral("writing to the port failed");
             port_.clearError();
             if (port_.isOpen()) {
-                port_.close();
-                emit ConnectionLost(reason);
+                const bool asked = closing_;
+                SetOpen(false);
+                if (!asked) emit ConnectionLost(reason);
             }
             break;
         }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QStringList>
+#include <QTimer>
 
 #include "Link.h"
 
@@ -32,9 +33,13 @@ class TApdComPort : public QObject, public ComPort {
     void PutChar(uint8_t byte) override;
     void PutString(const std::string& text) override;
     void PutBlock(const uint8_t* data, size_t count) override;
-    // Hands what is queued to the system, then waits `ms` milliseconds. The wait runs while
-    // the bytes are on the wire, so it adds nothing to the wire time of a long upload.
+    // Holds the bytes queued after it until more than `ms` milliseconds have passed; the window's
+    // thread goes on meanwhile. Bytes queued while a pause holds them go out together when it ends:
+    // in the image upload each 32-byte block takes longer on the wire than the pause behind it.
     void Pause(int ms) override;
+    // Closes once `ms` milliseconds have passed, so that what was written last can leave;
+    // until then the port counts as closed and takes no more bytes.
+    void CloseAfter(int ms);
 
     // The next received byte, or -1 when none is waiting.
     int GetChar();
@@ -58,7 +63,14 @@ class TApdComPort : public QObject, public ComPort {
 
   private:
     void OnError(QSerialPort::SerialPortError error);
+    void Release();
+    void WriteNow(const char* data, qint64 count);
 
     QSerialPort port_;
     QString name_;
+    QByteArray held_;
+    bool holding_ = false;
+    bool closing_ = false;
+    QTimer* releaseTimer_;
+    QTimer* closeTimer_;
 };

@@ -351,7 +351,7 @@ void BoxSimulator::QueueMessage(const std::vector<uint8_t>& message, const LiveS
                                 SimClock::time_point at) {
     if (master_ < 0) return;
     std::vector<TxItem> items;
-    items.reserve(faults_.garbageBytes + message.size() + 1);
+    items.reserve(faults_.garbageBytes + message.size() + faults_.trailingBytes + 1);
     for (size_t i = 0; i < faults_.garbageBytes; ++i)
         items.push_back({.value = faults_.garbageByte, .readyAt = at});
     for (uint8_t b : message) items.push_back({.value = b, .readyAt = at});
@@ -359,6 +359,8 @@ void BoxSimulator::QueueMessage(const std::vector<uint8_t>& message, const LiveS
         items.back().liveEnd = true;
         liveQueued_.push_back(*sample);
     }
+    for (size_t i = 0; i < faults_.trailingBytes; ++i)
+        items.push_back({.value = faults_.garbageByte, .readyAt = at});
     if (faults_.hangUpAfter && (!faults_.hangUpCode || *faults_.hangUpCode == message[0])) {
         const size_t pos = faults_.garbageBytes + std::min(*faults_.hangUpAfter, message.size());
         items.insert(items.begin() + static_cast<std::ptrdiff_t>(pos),

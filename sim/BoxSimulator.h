@@ -43,6 +43,9 @@ struct BoxSimFaults {
     // This many garbageByte bytes go out before every message.
     size_t garbageBytes = 0;
     uint8_t garbageByte = 0xEE;
+    // This many garbageByte bytes follow every message at once, so that a reader gets them
+    // in the same chunk as the message's end (an ACK merged with the next byte).
+    size_t trailingBytes = 0;
     // Every message leaves in pieces of this many bytes with the line idle for chunkGap
     // in between (0: whole).
     size_t chunkSize = 0;

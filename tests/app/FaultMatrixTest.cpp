@@ -132,6 +132,13 @@ BoxSimFaults Garbage(size_t count, uint8_t byte) {
     return faults;
 }
 
+BoxSimFaults Trailing(size_t count, uint8_t byte) {
+    BoxSimFaults faults;
+    faults.trailingBytes = count;
+    faults.garbageByte = byte;
+    return faults;
+}
+
 BoxSimFaults Chunks(size_t size, std::chrono::microseconds gap = 200us, size_t garbage = 0) {
     BoxSimFaults faults;
     faults.chunkSize = size;
@@ -373,9 +380,10 @@ const FaultRow kSilenceRows[] = {
     Silence("Download3_SentData", kSerial3, Chain::Download, Cmd::ReadSentData, true,
             "all new but the SENT data"),
     Silence("Send2_SerialNumber", kSerial2, Chain::Send, Cmd::WriteSerial, false,
-            "Download and Send stay disabled until the user reconnects; tables as edited"),
-    Silence("Send2_Image", kSerial2, Chain::Send, Cmd::WriteImage2, false,
-            "the image goes out unacknowledged; Download and Send stay disabled"),
+            "Download and Send disabled until the ACK is overdue; tables as edited"),
+    Silence(
+        "Send2_Image", kSerial2, Chain::Send, Cmd::WriteImage2, false,
+        "the image goes out unacknowledged; Download and Send disabled until the ACK is overdue"),
     Silence("Send2_ConfigByte", kSerial2, Chain::Send, Cmd::WriteConfig2, true,
             "Download and Send usable again; the start time is not written"),
     Silence("Send2_StartTime", kSerial2, Chain::Send, Cmd::WriteStartTime, true,
@@ -383,9 +391,10 @@ const FaultRow kSilenceRows[] = {
     Silence("Send2_ReadBack", kSerial2, Chain::Send, Cmd::ReadSerial, true,
             "everything written; the read-back shows nothing new"),
     Silence("Send3_SerialNumber", kSerial3, Chain::Send, Cmd::WriteSerial, false,
-            "Download and Send stay disabled until the user reconnects; tables as edited"),
-    Silence("Send3_Image", kSerial3, Chain::Send, Cmd::WriteImage3, false,
-            "the image goes out unacknowledged; Download and Send stay disabled"),
+            "Download and Send disabled until the ACK is overdue; tables as edited"),
+    Silence(
+        "Send3_Image", kSerial3, Chain::Send, Cmd::WriteImage3, false,
+        "the image goes out unacknowledged; Download and Send disabled until the ACK is overdue"),
     Silence("Send3_ConfigRow", kSerial3, Chain::Send, Cmd::WriteConfig3, true,
             "Download and Send usable again; start time and pedal are not written"),
     Silence("Send3_StartTime", kSerial3, Chain::Send, Cmd::WriteStartTime, true,
@@ -414,7 +423,8 @@ TEST_P(ChainStops, WhereTheBoxFallsSilent) {
 
     box->SetFaults(row.faults);
     Click(row.chain);
-    ASSERT_NO_FATAL_FAILURE(ExpectChainStandsAfter(ChainThrough(Expected(row.chain), row.stopsAt)));
+    const Codes through = ChainThrough(Expected(row.chain), row.stopsAt);
+    ASSERT_NO_FATAL_FAILURE(ExpectChainStandsAfter(through));
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     EXPECT_TRUE(Responsive());
     ExpectConnectedState();
@@ -422,15 +432,30 @@ TEST_P(ChainStops, WhereTheBoxFallsSilent) {
     EXPECT_EQ(form->ButtonSend->isEnabled(), row.buttonsEnabled);
     const Snapshot stopped = Snap();
 
-    // The box answers again. Where the buttons stayed usable, a new chain can start once the
-    // missing answer is overdue; until then the box may still be busy with it.
+    // Once the missing answer is overdue: one message that names it, the chain stays where it
+    // stopped, both buttons are usable, and the connection stays open.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 5000))
+        << "no message when the answer was overdue";
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    const QString what = QString::fromLatin1(FindCommand(row.stopsAt)->what);
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^The box did not answer %1 within \\d\\.\\d s\\. "
+                                          "Check that the right port is chosen and "
+                                          "that the box is powered\\.$")
+                               .arg(QRegularExpression::escape(what)))
+            .match(errors[0])
+            .hasMatch())
+        << errors[0].toStdString();
+    EXPECT_EQ(Received(), through);
+    EXPECT_TRUE(form->ButtonDownload->isEnabled());
+    EXPECT_TRUE(form->ButtonSend->isEnabled());
+    ExpectConnectedState();
+    EXPECT_EQ(form->Vars().RxPos, 0);
+    for (int part = 0; part < kParts; ++part) EXPECT_TRUE(SamePart(Snap(), stopped, part));
+    errors.clear();
+
+    // The box answers again: the chain runs whole without a reconnect.
     box->SetFaults({});
-    if (row.buttonsEnabled) {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !ExchangeInProgress(form->Vars()); }, 5000));
-    } else {
-        form->ButtonConnect->click();
-        ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
-    }
     ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
     if (row.chain == Chain::Send) {
         for (int part = 0; part < kParts; ++part) {
@@ -483,6 +508,12 @@ const FaultRow kGarbageRows[] = {
           "download and send complete as on a clean line"),
     Noise("Box3_5x65", kSerial3, Chain::Send, Garbage(5, Cmd::WriteImage3),
           "download and send complete as on a clean line"),
+    // Bytes right behind every answer reach the tool in the same read as its end: each ACK
+    // of the send chain comes merged with the next byte.
+    Noise("Box2_AckMergedWith1x00", kSerial2, Chain::Send, Trailing(1, 0x00),
+          "every ACK counts although a byte follows it; download and send complete"),
+    Noise("Box3_AckMergedWith2xEE", kSerial3, Chain::Send, Trailing(2, 0xEE),
+          "every ACK counts although bytes follow it; download and send complete"),
 };
 
 // The assembler's tests split a recorded session at every offset in memory; over the
@@ -751,8 +782,14 @@ TEST_P(LostConnection, DisconnectsOnceAndConnectsToTheNewPort) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !box->PortPath().empty(); }, 5000))
         << "the box did not come back";
     const QString newPort = QString::fromStdString(box->PortPath());
-    ASSERT_NO_FATAL_FAILURE(PickFromList(newPort));
-    form->ButtonConnect->click();
+    if (newPort == port) {
+        // The pseudo-terminal's number was free again: the same port came back, and the tool
+        // opens it again by itself.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->ApdComPort1->IsOpen(); }, 5000));
+    } else {
+        ASSERT_NO_FATAL_FAILURE(PickFromList(newPort));
+        form->ButtonConnect->click();
+    }
     ASSERT_TRUE(form->ApdComPort1->IsOpen()) << errors.join('\n').toStdString();
     ExpectConnectedState();
     EXPECT_EQ(form->LabelConnPort->text().toInt(), TApdComPort::NumberAtEnd(newPort));
@@ -773,6 +810,76 @@ TEST_P(LostConnection, DisconnectsOnceAndConnectsToTheNewPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultHangUp, LostConnection, testing::ValuesIn(kHangUpRows), RowName);
+
+// ---------------------------------------------------------------------------------------
+// The box hangs up and comes back under the same name, as a USB adapter does under its
+// by-id link: the tool opens the port again by itself, keeps the tables and sends nothing
+// until the user asks.
+
+const char* const kBackSees =
+    "one message that the connection was lost; the port opens again by itself; tables kept; "
+    "nothing sent until asked";
+
+FaultRow ComesBack(const char* name, const char* serial, Chain chain, uint8_t code, size_t after) {
+    return {.name = name,
+            .serial = serial,
+            .chain = chain,
+            .faults = HangUpIn(code, after),
+            .sees = kBackSees};
+}
+
+const FaultRow kComeBackRows[] = {
+    ComesBack("Box2_InTheImage", kSerial2, Chain::Download, Cmd::ReadImage2, 1000),
+    ComesBack("Box3_InTheImage", kSerial3, Chain::Download, Cmd::ReadImage3, 1000),
+    ComesBack("Box3_InsteadOfTheSerialNumberAck", kSerial3, Chain::Send, ACK, 0),
+};
+
+class PortComesBack : public FaultMatrix, public testing::WithParamInterface<FaultRow> {};
+
+TEST_P(PortComesBack, ReconnectsByItselfAndKeepsTheTables) {
+    const FaultRow& row = GetParam();
+    linkDir = std::make_unique<TempDir>();
+    ASSERT_NO_FATAL_FAILURE(Begin(row));
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    EXPECT_TRUE(form->StatusBar1->currentMessage().startsWith("Connected to " + port))
+        << form->StatusBar1->currentMessage().toStdString();
+    if (row.chain == Chain::Send) {
+        EditTables();
+    } else {
+        box->SetContents(OtherContents(serial));
+    }
+    box->SetFaults(row.faults);
+    Click(row.chain);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ApdComPort1->IsOpen(); }, 10000));
+    ExpectDisconnectedState();
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    EXPECT_TRUE(form->StatusBar1->currentMessage().startsWith("Connection lost:"))
+        << form->StatusBar1->currentMessage().toStdString();
+    const Snapshot stopped = Snap();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->PortPath().empty(); }, 5000))
+        << "the box did not come back";
+    box->ClearLogs();
+    ASSERT_EQ(PlugIn(), port) << "the same name, now leading to the new pseudo-terminal";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->ApdComPort1->IsOpen(); }, 5000))
+        << form->StatusBar1->currentMessage().toStdString();
+    ExpectConnectedState();
+    EXPECT_TRUE(form->ButtonDownload->isEnabled());
+    EXPECT_TRUE(form->ButtonSend->isEnabled());
+    EXPECT_TRUE(form->StatusBar1->currentMessage().startsWith("Reconnected to " + port))
+        << form->StatusBar1->currentMessage().toStdString();
+    for (int part = 0; part < kParts; ++part) EXPECT_TRUE(SamePart(Snap(), stopped, part));
+    QTest::qWait(200);
+    EXPECT_TRUE(box->Received().empty()) << "nothing is sent until the user asks";
+    EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+
+    box->SetFaults({});
+    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
+    EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultComesBack, PortComesBack, testing::ValuesIn(kComeBackRows), RowName);
 
 // ---------------------------------------------------------------------------------------
 // The port cannot be opened: another program holds it, or it vanished after the list was

@@ -1,0 +1,295 @@
+#include "Connection.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcLink, "corvane.link", QtWarningMsg)
+
+namespace {
+
+// The device behind a port name as the user gives it (ttyUSB0 or a path).
+QString DevicePath(const QString& name) {
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+// The link under /dev/serial/by-id that points at the port, if there is one: a USB adapter
+// that is plugged in again may come back under another name, but under the same link.
+QString ByIdLink(const QString& name) {
+    const QString device = QFileInfo(DevicePath(name)).canonicalFilePath();
+    if (device.isEmpty()) return {};
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& entry : byId.entryInfoList(QDir::System | QDir::Files)) {
+        if (entry.canonicalFilePath() == device) return entry.absoluteFilePath();
+    }
+    return {};
+}
+
+const char* CommandName(uint8_t code, char edition) {
+    const CommandSpec* row = FindCommand(code, edition);
+    return row != nullptr ? row->name : "?";
+}
+
+}  // namespace
+
+Connection::Connection(FormControls& form, Variables& vars, QObject* parent)
+    : QObject(parent), vars_(vars), port_(new TApdComPort(this)), link_{form, vars, *port_} {
+    port_->setObjectName(QStringLiteral("ApdComPort1"));
+    link_.trace = this;
+    connect(port_, &TApdComPort::TriggerAvail, this, &Connection::ReadAvailable);
+    connect(port_, &TApdComPort::ConnectionLost, this, &Connection::OnLost);
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
+    connect(&deadline_, &QTimer::timeout, this, &Connection::OnDeadline);
+    reconnect_.setInterval(kReconnectPollMs);
+    connect(&reconnect_, &QTimer::timeout, this, &Connection::TryReconnect);
+    liveWatch_.setInterval(kLiveSilenceMs / 8);
+    connect(&liveWatch_, &QTimer::timeout, this, &Connection::WatchLiveStream);
+    traceClock_.start();
+    status_ = QStringLiteral("Not connected");
+}
+
+Connection::~Connection() = default;
+
+void Connection::Open(const QString& name) {
+    reconnect_.stop();
+    port_->SetPortName(name);
+    port_->SetOpen(true);
+    name_ = port_->PortName();
+    byIdLink_ = ByIdLink(name_);
+    ResetExchange(vars_);
+    shownSerial_.clear();
+    serialReported_ = false;
+    lostReason_.clear();
+    traceClock_.restart();
+    qCDebug(lcLink, "opened %s%s", qPrintable(name_),
+            byIdLink_.isEmpty() ? "" : qPrintable(QStringLiteral(" (%1)").arg(byIdLink_)));
+    SetStatus(StatusText());
+    emit Opened();
+}
+
+void Connection::Close() {
+    reconnect_.stop();
+    deadline_.stop();
+    liveWatch_.stop();
+    if (port_->IsOpen()) {
+        // The box stops its stream before the port goes; the switch-off byte needs a moment
+        // to leave.
+        if (vars_.DynoLogging == 1) ::SwitchDynoLog(link_);
+        port_->CloseAfter(10);
+    } else {
+        port_->SetOpen(false);
+    }
+    ResetExchange(vars_);
+    lostReason_.clear();
+    qCDebug(lcLink, "closed %s", qPrintable(name_));
+    SetStatus(StatusText());
+    emit Closed();
+}
+
+void Connection::Download() {
+    ::Download(link_);
+    AfterExchangeStep();
+}
+
+void Connection::Send() {
+    SendSerialNumber(link_);
+    AfterExchangeStep();
+}
+
+void Connection::SelectProgram(int n) {
+    ::SelectProgram(link_, n);
+    AfterExchangeStep();
+}
+
+void Connection::SwitchDynoLog() {
+    ::SwitchDynoLog(link_);
+    AfterExchangeStep();
+}
+
+QString Connection::StatusText() const {
+    if (!port_->IsOpen()) {
+        if (lostReason_.isEmpty()) return QStringLiteral("Not connected");
+        if (reconnect_.isActive()) {
+            return QStringLiteral("Connection lost: %1. Waiting up to %2 s for %3 to come back.")
+                .arg(lostReason_)
+                .arg(kReconnectWindowMs / 1000)
+                .arg(name_);
+        }
+        return QStringLiteral("Connection lost: %1.").arg(lostReason_);
+    }
+    QString text = QStringLiteral("Connected to %1").arg(name_);
+    if (!shownSerial_.empty())
+        text += QStringLiteral(", box %1").arg(QString::fromStdString(shownSerial_));
+    return text;
+}
+
+void Connection::CommandWritten(uint8_t code, size_t bytes) {
+    qCDebug(lcLink, "%10.3f ms  wrote  %-14s 0x%02X, %zu bytes, answer due in %.1f ms", TraceTime(),
+            CommandName(code, vars_.Edition()), code, bytes,
+            vars_.Awaiting == 0 ? 0.0
+                                : std::chrono::duration<double, std::milli>(
+                                      vars_.AnswerDue - std::chrono::steady_clock::now())
+                                      .count());
+}
+
+void Connection::FrameReceived(const FrameEvent& frame) {
+    if (frame.kind == FrameKind::SerialReport) serialReported_ = true;
+    qCDebug(lcLink, "%10.3f ms  framed %-14s 0x%02X, %zu bytes", TraceTime(),
+            FrameKindName(frame.kind), frame.code, frame.size);
+}
+
+double Connection::TraceTime() const {
+    return static_cast<double>(traceClock_.nsecsElapsed()) / 1e6;
+}
+
+void Connection::ReadAvailable() {
+    // Waiting for bytes below delivers the port's notice again from inside; the loop here
+    // reads whatever that brought.
+    if (receiving_) return;
+    receiving_ = true;
+    try {
+        int waits = 0;
+        for (int round = 0;; ++round) {
+            const qint64 waiting = port_->BytesAvailable();
+            if (waiting == 0) {
+                // A short answer follows its command within a few milliseconds: taking it
+                // now, before the window repaints, keeps a chain at the pace of the line.
+                if (waits >= 16 || !ShortAnswerAwaited(vars_) || !port_->WaitForBytes(5)) break;
+                ++waits;
+                continue;
+            }
+            if (round >= 64) {
+                // A steady stream must not keep the window from its other work: the rest is
+                // read on the next turn of the event loop.
+                QMetaObject::invokeMethod(this, &Connection::ReadAvailable, Qt::QueuedConnection);
+                break;
+            }
+            const QByteArray bytes = port_->Read(waiting);
+            ReceiveBytes(link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
+                         static_cast<size_t>(bytes.size()));
+        }
+    } catch (const std::exception& error) {
+        Report(error);
+    }
+    receiving_ = false;
+    AfterExchangeStep();
+}
+
+void Connection::Report(const std::exception& error) {
+    qCDebug(lcLink, "%10.3f ms  error: %s", TraceTime(), error.what());
+    emit Failed(QString::fromStdString(error.what()));
+}
+
+void Connection::AfterExchangeStep() {
+    ArmDeadline();
+    if (vars_.DynoLogging != 0 && !liveWatch_.isActive()) {
+        liveSeen_ = vars_.LiveMessages;
+        liveClock_.start();
+        liveSilenceSaid_ = false;
+        liveWatch_.start();
+    } else if (vars_.DynoLogging == 0 && liveWatch_.isActive()) {
+        liveWatch_.stop();
+        if (liveSilenceSaid_) SetStatus(StatusText());
+    }
+    if (serialReported_) {
+        serialReported_ = false;
+        shownSerial_ = vars_.BoxSerial;
+        SetStatus(StatusText());
+    }
+}
+
+void Connection::ArmDeadline() {
+    if (vars_.Awaiting == 0 || vars_.DynoLogging != 0 || !port_->IsOpen()) {
+        deadline_.stop();
+        return;
+    }
+    const auto left = vars_.AnswerDue - std::chrono::steady_clock::now();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    deadline_.start(static_cast<int>(std::max<int64_t>(ms, 0)) + 1);
+}
+
+void Connection::OnDeadline() {
+    // An answer that came while the window was busy is taken first.
+    ReadAvailable();
+    const std::string message = AnswerOverdue(link_);
+    if (message.empty()) {
+        ArmDeadline();
+        return;
+    }
+    qCDebug(lcLink, "%10.3f ms  overdue: %s", TraceTime(), message.c_str());
+    emit Failed(QString::fromStdString(message));
+}
+
+void Connection::OnLost(const QString& reason) {
+    deadline_.stop();
+    liveWatch_.stop();
+    // The port is closed already: the stream is switched off here without a word to it.
+    if (vars_.DynoLogging != 0) {
+        vars_.DynoLogging = 0;
+        link_.form.ControlByName(Ctl::ButtonDynoLog).SetCaption("Dyno log ON");
+        link_.form.ControlByName(Ctl::Shape2).SetColor(clRed);
+    }
+    ResetExchange(vars_);
+    lostReason_ = reason;
+    reconnectClock_.start();
+    reconnect_.start();
+    qCDebug(lcLink, "%10.3f ms  lost: %s", TraceTime(), qPrintable(reason));
+    SetStatus(StatusText());
+    emit Lost(reason);
+}
+
+void Connection::TryReconnect() {
+    if (reconnectClock_.elapsed() > kReconnectWindowMs) {
+        reconnect_.stop();
+        SetStatus(StatusText());
+        return;
+    }
+    const QString wanted = name_;
+    for (const QString& candidate : {name_, byIdLink_}) {
+        if (candidate.isEmpty() || !TApdComPort::Available(candidate)) continue;
+        try {
+            port_->SetPortName(candidate);
+            port_->SetOpen(true);
+        } catch (const LinkError&) {
+            continue;
+        }
+        reconnect_.stop();
+        name_ = wanted;
+        ResetExchange(vars_);
+        lostReason_.clear();
+        qCDebug(lcLink, "%10.3f ms  reconnected to %s", TraceTime(), qPrintable(candidate));
+        SetStatus(
+            QStringLiteral("Reconnected to %1: the port came back. Nothing was sent.").arg(name_));
+        emit Reconnected();
+        return;
+    }
+}
+
+void Connection::WatchLiveStream() {
+    if (vars_.DynoLogging == 0) {
+        liveWatch_.stop();
+        return;
+    }
+    if (vars_.LiveMessages != liveSeen_) {
+        liveSeen_ = vars_.LiveMessages;
+        liveClock_.restart();
+        if (liveSilenceSaid_) {
+            liveSilenceSaid_ = false;
+            SetStatus(StatusText());
+        }
+        return;
+    }
+    if (!liveSilenceSaid_ && liveClock_.elapsed() >= kLiveSilenceMs) {
+        liveSilenceSaid_ = true;
+        SetStatus(QStringLiteral(
+            "No live data from the box for 2 s; the dyno log stays on. Check the box's power."));
+    }
+}
+
+void Connection::SetStatus(const QString& text) {
+    if (text == status_) return;
+    status_ = text;
+    emit StatusChanged(text);
+}

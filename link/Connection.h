@@ -1,0 +1,98 @@
+#pragma once
+// The connection to the box: the serial port, the read loop, the deadline of every awaited
+// answer, the live stream's watch, what a lost connection resets, and opening the port again
+// when it comes back. It writes the controls only through the routines of core and tells
+// the window the rest through signals, so it runs without widgets too.
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "Link.h"
+#include "TApdComPort.h"
+
+// The link's trace: every command written and every frame received, with times. Off by
+// default; QT_LOGGING_RULES="corvane.link.debug=true" switches it on.
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
+
+class Connection : public QObject, private LinkTrace {
+    Q_OBJECT
+  public:
+    // How long a lost port is watched for its return.
+    static constexpr int kReconnectWindowMs = 60000;
+    static constexpr int kReconnectPollMs = 250;
+    // The live stream counts as silent after this long without a message.
+    static constexpr int kLiveSilenceMs = 2000;
+
+    Connection(FormControls& form, Variables& vars, QObject* parent = nullptr);
+    ~Connection() override;
+
+    TApdComPort& Port() { return *port_; }
+    Link& LinkState() { return link_; }
+    bool IsOpen() const { return port_->IsOpen(); }
+    // The port as the user named it.
+    QString PortName() const { return name_; }
+    bool Reconnecting() const { return reconnect_.isActive(); }
+
+    // Opens the named port; throws LinkError with the reason when it cannot be opened.
+    void Open(const QString& name);
+    // Switches the live stream off first when it runs, then closes; stops waiting for a lost
+    // port to come back.
+    void Close();
+
+    // The user's commands (core's routines of the same names); they throw LinkError.
+    void Download();
+    void Send();
+    void SelectProgram(int n);
+    void SwitchDynoLog();
+
+    // What the status bar says about the connection now.
+    QString StatusText() const;
+
+  signals:
+    void Opened();
+    void Closed();
+    // The port failed or the far end hung up; the port is closed already.
+    void Lost(const QString& reason);
+    // The lost port came back and is open again.
+    void Reconnected();
+    // Something the user must be told in a message box: an answer that did not come, a
+    // table cell the live handling could not read.
+    void Failed(const QString& message);
+    void StatusChanged(const QString& text);
+
+  private:
+    void CommandWritten(uint8_t code, size_t bytes) override;
+    void FrameReceived(const FrameEvent& frame) override;
+
+    void ReadAvailable();
+    void AfterExchangeStep();
+    void ArmDeadline();
+    void OnDeadline();
+    void OnLost(const QString& reason);
+    void TryReconnect();
+    void WatchLiveStream();
+    void SetStatus(const QString& text);
+    void Report(const std::exception& error);
+    double TraceTime() const;
+
+    Variables& vars_;
+    TApdComPort* port_;
+    Link link_;
+    QString name_;
+    QString byIdLink_;  // the adapter's link under /dev/serial/by-id, when it has one
+    bool receiving_ = false;
+    QTimer deadline_;
+    QTimer reconnect_;
+    QElapsedTimer reconnectClock_;
+    QTimer liveWatch_;
+    uint64_t liveSeen_ = 0;
+    QElapsedTimer liveClock_;
+    bool liveSilenceSaid_ = false;
+    QString status_;
+    QString lostReason_;
+    std::string shownSerial_;
+    bool serialReported_ = false;
+    QElapsedTimer traceClock_;
+};
