@@ -559,4 +559,58 @@ TEST(DynoLogSwitch, WritesTheEditionsCodesAndSetsTheControls) {
     }
 }
 
+// Past the deadline of the awaited answer the chain stops, the buffer starts afresh, the
+// buttons are usable and the message names what the box did not answer.
+TEST(Deadline, OverdueAnswerStopsTheChainWithOneMessage) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* name;
+        std::function<void(LinkFixture&)> start;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"SerialReport", [](LinkFixture& f) { Download(f.link); },
+         "The box did not answer the request for its serial number within 0.5 s. Check that "
+         "the right port is chosen and that the box is powered."},
+        {"Image3",
+         [](LinkFixture& f) {
+             Download(f.link);
+             f.Receive(BoxAnswers('3').AnswerTo({Cmd::ReadSerial}));
+         },
+         "The box did not answer the request for its maps within 0.8 s. Check that the right "
+         "port is chosen and that the box is powered."},
+        {"ImageUploadAck",
+         [](LinkFixture& f) {
+             Download(f.link);
+             f.Converse(BoxAnswers('2'));
+             SendSerialNumber(f.link);
+             f.Receive({ACK});
+         },
+         "The box did not answer the maps sent to it within 0.5 s. Check that the right port "
+         "is chosen and that the box is powered."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkFixture f;
+        c.start(f);
+        f.port.Take();
+        // The first byte of the answer, and no more.
+        if (AnswerLength(f.vars.Awaiting) > 1) f.Receive({f.vars.Awaiting});
+        const auto due = f.vars.AnswerDue;
+        EXPECT_EQ(AnswerOverdue(f.link, due - 1ms), "") << "not yet";
+        EXPECT_EQ(AnswerOverdue(f.link, due), c.text);
+        EXPECT_EQ(f.vars.Awaiting, 0);
+        EXPECT_EQ(f.vars.RxPos, 0);
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonDownload).Enabled());
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+        EXPECT_EQ(AnswerOverdue(f.link, due + 1s), "") << "said once";
+        EXPECT_TRUE(f.port.written.empty()) << "the chain stops";
+    }
+    LinkFixture live;
+    live.vars.BoxSerial = "30012345";
+    SwitchDynoLog(live.link);
+    EXPECT_EQ(AnswerOverdue(live.link, live.vars.AnswerDue + 10s), "")
+        << "the live stream has no deadline";
+}
+
 }  // namespace

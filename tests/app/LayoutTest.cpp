@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QScrollBar>
 #include <QStyleOptionComboBox>
+#include <QTest>
 
 #include "WindowFixture.h"
 
@@ -228,6 +230,21 @@ TEST_F(WindowTest, WindowSizeFontAndFocusRules) {
     EXPECT_FALSE(form->CheckBoxCH1->isChecked());
     EXPECT_EQ(form->Shape1->BrushColor(), clRed);
     EXPECT_EQ(form->Shape2->BrushColor(), clRed);
+}
+
+// The status bar sits below the whole layout: the layout starts where it did, and the window
+// is taller by the bar.
+TEST_F(WindowTest, StatusBarBelowTheLayout) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const QPoint origin = form->Content()->mapTo(form.get(), QPoint(0, 0));
+    EXPECT_EQ(origin, QPoint(0, 0));
+    EXPECT_TRUE(form->StatusBar1->isVisible());
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "Not connected");
+    EXPECT_GE(form->StatusBar1->geometry().top(), form->ScrollArea()->geometry().bottom());
+    EXPECT_EQ(form->height(), 729 + form->StatusBar1->height());
+    EXPECT_FALSE(form->ScrollArea()->verticalScrollBar()->isVisible())
+        << "the layout fits above the bar";
 }
 
 // The layout's sizes were drawn for a narrow face; with a wider one "Normal" shows as

@@ -1,5 +1,7 @@
 // The window against the simulated box over a real pseudo-terminal.
 #include <QLineEdit>
+#include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTest>
@@ -256,6 +258,75 @@ TEST_F(BoxWindowTest, ProgramButtonsAndTheDynoLogSwitch) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->Received().size() >= 2; }, 2000));
     EXPECT_EQ(Codes(), (std::vector<uint8_t>{0x79, 0x78}));
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+// A box that stops streaming: the status bar says so once after 2 s, the dyno log stays on,
+// and the connection's text comes back with the stream.
+TEST_F(BoxWindowTest, SilentLiveStreamIsSaidOnceInTheStatusBar) {
+    StartBox("30012345");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(7));
+    const QString connected = form->StatusBar1->currentMessage();
+    EXPECT_EQ(connected, "Connected to " + form->BoxConnection().PortName() + ", box 30012345");
+    BoxSimFaults silent;
+    silent.silenceFrom = Cmd::LiveOn3;
+    box->SetFaults(silent);
+    QStringList shown;
+    QObject::connect(form->StatusBar1, &QStatusBar::messageChanged, form.get(),
+                     [&](const QString& text) { shown.append(text); });
+    form->ButtonDynoLog->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 4000));
+    EXPECT_TRUE(shown[0].startsWith("No live data from the box for 2 s")) << shown[0].toStdString();
+    QTest::qWait(600);
+    EXPECT_EQ(shown.size(), 1) << "said once";
+    EXPECT_EQ(form->ButtonDynoLog->text(), "Dyno log OFF") << "the stream stays on";
+    box->SetFaults({});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->StatusBar1->currentMessage() == connected; }, 4000));
+    EXPECT_GT(form->Vars().LiveMessages, 0u);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+// The link's trace, switched on as a user would, names every command and frame in order.
+TEST_F(BoxWindowTest, TraceLogsCommandsAndFrames) {
+    static QStringList lines;
+    lines.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("corvane.link.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext& context, const QString& text) {
+            if (QLatin1String(context.category) == QLatin1String("corvane.link")) lines << text;
+        });
+    StartBox("20054321");
+    Connect();
+    form->ButtonDownload->click();
+    const bool done = WaitForChain(5);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    ASSERT_TRUE(done);
+    QStringList wanted = {"opened",
+                          "wrote  ReadSerial",
+                          "framed serial report",
+                          "wrote  ReadImage2",
+                          "framed image",
+                          "wrote  ReadProgram",
+                          "framed running program",
+                          "wrote  ReadConfig2",
+                          "framed configuration",
+                          "wrote  ReadStartTime",
+                          "framed start time"};
+    int at = 0;
+    for (const QString& line : lines) {
+        if (at < wanted.size() && line.contains(wanted[at])) ++at;
+    }
+    EXPECT_EQ(at, wanted.size()) << "missing \""
+                                 << (at < wanted.size() ? wanted[at].toStdString() : "")
+                                 << "\" in\n"
+                                 << lines.join('\n').toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ *\\d+\\.\\d{3} ms  wrote  ReadSerial"))
+                    .match(lines.filter("ReadSerial").value(0))
+                    .hasMatch())
+        << "with the time";
 }
 
 TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
