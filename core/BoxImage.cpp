@@ -19,12 +19,11 @@ void RequireInBuffer(std::span<uint8_t> buffer, size_t offset, size_t count) {
 }
 
 uint16_t ReadWord(const RxBufferT& rx, size_t offset) {
-    return static_cast<uint16_t>((rx[1 + offset] << 8) | rx[2 + offset]);
+    return ::ReadWord(rx.data() + 1 + offset);
 }
 
 void WriteWord(std::span<uint8_t> buffer, size_t offset, int32_t value) {
-    buffer[offset] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    buffer[offset + 1] = static_cast<uint8_t>(value & 0xFF);
+    ::WriteWord(buffer.data() + offset, static_cast<uint16_t>(value & 0xFFFF));
 }
 
 // Rows of a program block in block order: CH1 rows 0..3, CH2 rows 0..3, CH3 rows 0..3,

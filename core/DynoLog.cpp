@@ -18,7 +18,7 @@ void LabelDynoLogTable(FormControls& form, const RxBufferT& rx, uint16_t& cursor
     if (static_cast<size_t>(cursor) + 1 + 32 > kRxBufferSize)
         throw std::out_of_range("image cursor past the buffer");
     for (int c = 1; c <= 16; ++c) {
-        const auto value = static_cast<int16_t>((rx[cursor + 1] << 8) | rx[cursor + 2]);
+        const auto value = static_cast<int16_t>(ReadWord(rx.data() + cursor + 1));
         table.SetCell(c, 0, ShortToText(value));
         cursor = static_cast<uint16_t>(cursor + 2);
     }

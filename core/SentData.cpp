@@ -149,8 +149,7 @@ void DecodeSentData(FormControls& form, const RxBufferT& rx) {
         for (int k = 0; k < kRecords; ++k) {
             const int i = first + k * kRecordSize;
             const uint8_t id = rx[static_cast<size_t>(i)];
-            const auto value = static_cast<uint16_t>((rx[static_cast<size_t>(i) + 1] << 8) |
-                                                     rx[static_cast<size_t>(i) + 2]);
+            const uint16_t value = ReadWord(rx.data() + i + 1);
             if (id == 0x05) {
                 ShowManufacturer(form, column, value);
             } else if (id >= 0x90 && id <= 0x97) {

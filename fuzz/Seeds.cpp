@@ -52,8 +52,7 @@ std::vector<uint8_t> MakeBoxImage(char edition) {
     for (size_t offset = 0; offset < image.size(); offset += 2) {
         uint16_t value = static_cast<uint16_t>((offset * 37) ^ (offset >> 3));
         if (offset < 32) value = static_cast<uint16_t>(1000 + 250 * offset);  // P1 CH1 RPM row
-        image[offset] = static_cast<uint8_t>(value >> 8);
-        image[offset + 1] = static_cast<uint8_t>(value & 0xFF);
+        WriteWord(&image[offset], value);
     }
     return image;
 }
@@ -64,7 +63,9 @@ std::vector<uint8_t> DownloadSession(char edition) {
     box.SetEditionImage(MakeBoxImage(edition));
     if (edition == '3') {
         for (size_t k = 0; k < kConfigValues; ++k)
-            box.config[k] = static_cast<uint16_t>((0xF0 + 2 * k) << 8 | (0xF1 + 2 * k));
+            box.config[k] = ReadWord(std::array<uint8_t, 2>{static_cast<uint8_t>(0xF0 + 2 * k),
+                                                            static_cast<uint8_t>(0xF1 + 2 * k)}
+                                         .data());
     } else {
         box.config[0] = 200;
     }

@@ -170,8 +170,7 @@ BoxAnswer HandleBoxCommand(BoxContents& contents, uint8_t code, std::span<const 
             r = Ack();
             break;
         case Cmd::WriteConfig3:
-            for (size_t k = 0; k < kConfigValues; ++k)
-                contents.config[k] = static_cast<uint16_t>(data[2 * k] << 8 | data[2 * k + 1]);
+            for (size_t k = 0; k < kConfigValues; ++k) contents.config[k] = ReadWord(&data[2 * k]);
             r = Ack();
             break;
         case Cmd::WriteStartTime:

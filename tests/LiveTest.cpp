@@ -11,12 +11,8 @@ using PT = ProgramTable;
 
 std::vector<uint8_t> LiveMessage(uint16_t rpm, uint16_t p1, uint16_t t1, uint16_t p2, uint16_t t2,
                                  uint16_t p3) {
-    std::vector<uint8_t> m = {0x15};
-    for (uint16_t v : {rpm, p1, t1, p2, t2, p3}) {
-        m.push_back(static_cast<uint8_t>(v >> 8));
-        m.push_back(static_cast<uint8_t>(v & 0xFF));
-    }
-    return m;
+    const auto m = EncodeLiveMessage({rpm, p1, t1, p2, t2, p3});
+    return {m.begin(), m.end()};
 }
 
 // A fixture with the stream switched on and RPM points 1000, 1500, ... in P1's CH1 table
@@ -359,8 +355,7 @@ struct SentFixture {
     void Put(int channel, int index, uint8_t id, uint16_t value) {
         const size_t at = 1 + static_cast<size_t>(channel * 192 + index * 3);
         rx[at] = id;
-        rx[at + 1] = static_cast<uint8_t>(value >> 8);
-        rx[at + 2] = static_cast<uint8_t>(value & 0xFF);
+        WriteWord(&rx[at + 1], value);
     }
     std::string Cell(int col, int row) {
         return form.GridByName(Grid::StrGridSDdata).Cell(col, row);
