@@ -281,6 +281,13 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
                 break;
         }
     }
+    // An answer that is arriving is not overdue: a box or an adapter may deliver it in slow
+    // pieces. Its deadline moves to the wire time of what is still missing, plus the margin.
+    if (vars.Awaiting != 0 && vars.RxPos > 0 && vars.RxBuffer[0] == vars.Awaiting) {
+        const size_t missing =
+            AnswerLength(vars.Awaiting) - std::min<size_t>(vars.RxPos, AnswerLength(vars.Awaiting));
+        vars.AnswerDue = std::max(vars.AnswerDue, Clock::now() + WireTime(missing) + kAnswerMargin);
+    }
     if (answerError) std::rethrow_exception(answerError);
     if (liveError && !vars.LiveErrorShown) {
         vars.LiveErrorShown = true;

@@ -76,7 +76,8 @@ bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_p
 // Forgets the exchange in progress: nothing is awaited and the receive buffer starts
 // afresh. For a connection opened, closed or lost.
 void ResetExchange(Variables& vars);
-// When the time for `vars.AnswerDue` is due and the awaited answer has not come: the chain
+// While the awaited answer arrives, each piece moves `vars.AnswerDue` to the wire time of
+// the rest plus the margin. When it is due and the answer has not come whole: the chain
 // stops, the receive buffer starts afresh, "Download" and "Send" are usable, and the
 // message says what the box did not answer. Empty while nothing is overdue (or during the
 // live stream, which has no deadline).

@@ -26,6 +26,13 @@ QString ByIdLink(const QString& name) {
     return {};
 }
 
+// A pseudo-terminal's number is free for any program once its owner has closed it: the same
+// name may come back as somebody's terminal. Only a link to one (as the simulated box's
+// tests use) names the same box again.
+bool PseudoTerminal(const QString& name) {
+    return name.startsWith(QStringLiteral("/dev/pts/"));
+}
+
 const char* CommandName(uint8_t code, char edition) {
     const CommandSpec* row = FindCommand(code, edition);
     return row != nullptr ? row->name : "?";
@@ -233,8 +240,10 @@ void Connection::OnLost(const QString& reason) {
     }
     ResetExchange(vars_);
     lostReason_ = reason;
-    reconnectClock_.start();
-    reconnect_.start();
+    if (!PseudoTerminal(name_)) {
+        reconnectClock_.start();
+        reconnect_.start();
+    }
     qCDebug(lcLink, "%10.3f ms  lost: %s", TraceTime(), qPrintable(reason));
     SetStatus(StatusText());
     emit Lost(reason);

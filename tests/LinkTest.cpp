@@ -594,8 +594,14 @@ TEST(Deadline, OverdueAnswerStopsTheChainWithOneMessage) {
         LinkFixture f;
         c.start(f);
         f.port.Take();
-        // The first byte of the answer, and no more.
-        if (AnswerLength(f.vars.Awaiting) > 1) f.Receive({f.vars.Awaiting});
+        // The first byte of the answer, and no more: an answer on its way has the wire time
+        // of its rest, counted from its last piece.
+        const size_t length = AnswerLength(f.vars.Awaiting);
+        if (length > 1) {
+            const auto before = std::chrono::steady_clock::now();
+            f.Receive({f.vars.Awaiting});
+            EXPECT_GE(f.vars.AnswerDue, before + WireTime(length - 1) + kAnswerMargin);
+        }
         const auto due = f.vars.AnswerDue;
         EXPECT_EQ(AnswerOverdue(f.link, due - 1ms), "") << "not yet";
         EXPECT_EQ(AnswerOverdue(f.link, due), c.text);

@@ -1,0 +1,105 @@
+// The connection to the box with no widget at all: a QCoreApplication, the tables in memory,
+// the simulated box on a pseudo-terminal. This is how a command-line program drives it.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "BoxSimulator.h"
+#include "Connection.h"
+#include "MemoryForm.h"
+#include "StartUp.h"
+
+namespace {
+
+class ConnectionTest : public testing::Test {
+  protected:
+    void Start(const std::string& serial, BoxSimFaults faults = {}) {
+        BoxSimOptions options;
+        options.serial = serial;
+        options.pacing = false;
+        box = std::make_unique<BoxSimulator>(options);
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        box->SetFaults(faults);
+        InitialiseTables(form, vars);
+        form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(1);
+        connection = std::make_unique<Connection>(form, vars);
+        connection->Open(QString::fromStdString(box->PortPath()));
+        ASSERT_TRUE(connection->IsOpen());
+    }
+    void TearDown() override {
+        connection.reset();
+        if (box) box->Stop();
+    }
+    std::vector<uint8_t> Codes() const {
+        std::vector<uint8_t> codes;
+        for (const ReceivedCommand& command : box->Received()) codes.push_back(command.code);
+        return codes;
+    }
+
+    MemoryForm form;
+    Variables vars;
+    std::unique_ptr<BoxSimulator> box;
+    std::unique_ptr<Connection> connection;
+};
+
+TEST_F(ConnectionTest, DownloadsIntoTablesInMemory) {
+    ASSERT_NO_FATAL_FAILURE(Start("30012345"));
+    QSignalSpy status(connection.get(), &Connection::StatusChanged);
+    connection->Download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Codes().size() == 7 && vars.Awaiting == 0; }, 5000));
+    const auto chain = DownloadChain('3');
+    EXPECT_EQ(Codes(), std::vector<uint8_t>(chain.begin(), chain.end()));
+    EXPECT_EQ(vars.BoxSerial, "30012345");
+    EXPECT_EQ(form.Program(1, ProgramTable::CH1).Cell(1, 0), "1000");
+    EXPECT_EQ(form.ControlByName(Ctl::NumBoxStartTime).Caption(), "2");
+    ASSERT_FALSE(status.isEmpty());
+    EXPECT_EQ(status.last().at(0).toString(),
+              QStringLiteral("Connected to %1, box 30012345").arg(connection->PortName()));
+}
+
+TEST_F(ConnectionTest, SilentBoxIsReportedOnceAfterTheDeadline) {
+    BoxSimFaults silent;
+    silent.silenceFrom = Cmd::ReadSerial;
+    ASSERT_NO_FATAL_FAILURE(Start("20054321", silent));
+    QSignalSpy failed(connection.get(), &Connection::Failed);
+    connection->Download();
+    EXPECT_THROW(connection->Download(), LinkError) << "one exchange at a time";
+    ASSERT_TRUE(failed.wait(2000));
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              "The box did not answer the request for its serial number within 0.5 s. Check "
+              "that the right port is chosen and that the box is powered.");
+    QTest::qWait(600);
+    EXPECT_EQ(failed.size(), 1);
+    EXPECT_TRUE(connection->IsOpen());
+    box->SetFaults({});
+    connection->Download();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return vars.BoxSerial == "20054321"; }, 5000));
+}
+
+TEST_F(ConnectionTest, CloseSwitchesTheStreamOffFirst) {
+    ASSERT_NO_FATAL_FAILURE(Start("30012345"));
+    connection->Download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Codes().size() == 7 && vars.Awaiting == 0; }, 5000));
+    connection->SwitchDynoLog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vars.LiveMessages > 5; }, 5000));
+    box->ClearLogs();
+    QSignalSpy closed(connection.get(), &Connection::Closed);
+    connection->Close();
+    EXPECT_EQ(closed.size(), 1);
+    EXPECT_FALSE(connection->IsOpen());
+    EXPECT_EQ(vars.DynoLogging, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Codes().empty(); }, 2000));
+    EXPECT_EQ(Codes(), std::vector<uint8_t>{Cmd::LiveOff3});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !box->LiveOn(); }, 2000));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
