@@ -17,7 +17,6 @@
 #include <array>
 #include <functional>
 #include <map>
-#include <optional>
 
 #include "Connection.h"
 #include "Controls.h"
