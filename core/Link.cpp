@@ -127,6 +127,17 @@ void HandleAnswer(Link& link, FrameEvent frame) {
     if (chainError) std::rethrow_exception(chainError);
 }
 
+// Where a bad cell is, as the user finds it, and the cell made current on its page.
+[[noreturn]] void RefuseCell(Link& link, int page, TextGrid* grid, int col, int row,
+                             const std::string& where, const std::string& text) {
+    link.form.SetPageIndex(page);
+    if (grid != nullptr) {
+        grid->SetRow(row);
+        grid->SetCol(col);
+    }
+    throw LinkError(where + ": \"" + text + "\" is not a whole number. Nothing was sent.");
+}
+
 std::string Seconds(std::chrono::microseconds time) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1e6);
@@ -190,6 +201,40 @@ void Download(Link& link) {
     link.vars.RxPos = 0;
 }
 
+void CheckSendValues(Link& link, char edition) {
+    static const char* const kTables[] = {"CH1", "CH2", "CH3", "FUEL"};
+    int32_t value = 0;
+    // In the order the chain writes them: P1..P9, each CH1, CH2 (CH3 and FUEL% on a
+    // 3-channel box) row by row; then the configuration and the start time.
+    const int tables = edition == '3' ? 4 : 2;
+    for (int program = 1; program <= 9; ++program) {
+        for (int t = 0; t < tables; ++t) {
+            TextGrid& grid = link.form.ProgramGrid(program, static_cast<ProgramTable>(t));
+            for (int row = 0; row < grid.RowCount(); ++row) {
+                for (int col = 1; col < grid.ColCount(); ++col) {
+                    const std::string text = grid.Cell(col, row);
+                    if (TryStrToInt(text, value)) continue;
+                    RefuseCell(link, program, &grid, col, row,
+                               "P" + std::to_string(program) + " " + kTables[t] + " " +
+                                   grid.Cell(0, row) + " column " + std::to_string(col),
+                               text);
+                }
+            }
+        }
+    }
+    TextGrid& config = link.form.GridByName(Grid::StrGridConfig);
+    const int configCells = edition == '3' ? config.ColCount() : 1;
+    for (int col = 0; col < configCells; ++col) {
+        const std::string text = config.Cell(col, 0);
+        if (TryStrToInt(text, value)) continue;
+        RefuseCell(link, 0, &config, col, 0,
+                   "Service Configuration column " + std::to_string(col + 1), text);
+    }
+    const std::string startTime = C(link, Ctl::NumBoxStartTime).Caption();
+    if (!startTime.empty() && !TryStrToInt(startTime, value))
+        RefuseCell(link, 0, nullptr, 0, 0, "Service Start time", startTime);
+}
+
 void SendSerialNumber(Link& link) {
     RequireIdleLink(link.vars);
     const std::string serial = C(link, Ctl::EditNewSerial).Caption();
@@ -203,6 +248,7 @@ void SendSerialNumber(Link& link) {
     // The first character chooses the dialect of every later step: with another one the
     // box would take the number and the chain would stop right after it.
     if (EditionOf(serial) == '\0') throw LinkError(kSerialEditionRequired);
+    CheckSendValues(link, EditionOf(serial));
     C(link, Ctl::ButtonDownload).SetEnabled(false);
     C(link, Ctl::ButtonSend).SetEnabled(false);
     link.vars.BoxSerial = serial;

@@ -54,8 +54,12 @@ struct Link {
 void Download(Link& link);
 // "Send": writes the serial number of EditNewSerial; the send chain follows by itself.
 // Throws LinkError, sending nothing, when the number does not have 8 characters or does
-// not start with an edition character.
+// not start with an edition character, or when CheckSendValues finds a bad value.
 void SendSerialNumber(Link& link);
+// Converts every value the send chain will write for a box of `edition` ('2' or '3'), in
+// the order it writes them. At the first that is not a whole number it shows that cell's
+// page, makes the cell current and throws LinkError naming the cell and its text.
+void CheckSendValues(Link& link, char edition);
 // A program button: selects program n (0..9) unless the port is closed or the live stream
 // runs.
 void SelectProgram(Link& link, int n);

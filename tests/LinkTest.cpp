@@ -327,22 +327,94 @@ TEST(SendChain, SerialNumberMustHaveEightCharactersAndAnEdition) {
     }
 }
 
-TEST(SendChain, BadCellsSendNoCodeByteWithoutItsData) {
+// Every value the chain will write is converted before its first byte: the first bad one
+// stops the send with nothing written, its page shown and its cell current.
+TEST(SendChain, FirstBadValueStopsTheSendBeforeAnyByte) {
     struct Case {
+        const char* name;
         char edition;
-        std::string configCell, startTime;
-        std::vector<uint8_t> acksBeforeFailure;  // answers before the failing step
+        std::function<void(LinkFixture&)> spoil;
+        std::string message;  // empty: the send goes ahead
+        int page = 0;
+        Grid grid = Grid::StrGridConfig;
+        int program = 0;
+        PT table = PT::CH1;
+        int col = 0, row = 0;
     };
+    const std::string tail = " is not a whole number. Nothing was sent.";
+    const Case cases[] = {
+        {"Box3_P1_CH1_RPM", '3',
+         [](LinkFixture& f) { f.form.Program(1, PT::CH1).SetCell(1, 0, "12a"); },
+         "P1 CH1 RPM_1 column 1: \"12a\"" + tail, 1, Grid::StrGridConfig, 1, PT::CH1, 1, 0},
+        {"Box2_P9_CH2_MULTI", '2',
+         [](LinkFixture& f) { f.form.Program(9, PT::CH2).SetCell(16, 3, ""); },
+         "P9 CH2 MULTI%_2 column 16: \"\"" + tail, 9, Grid::StrGridConfig, 9, PT::CH2, 16, 3},
+        {"Box3_P4_CH3_PRESS", '3',
+         [](LinkFixture& f) { f.form.Program(4, PT::CH3).SetCell(2, 2, "1.5"); },
+         "P4 CH3 PRESS_3 column 2: \"1.5\"" + tail, 4, Grid::StrGridConfig, 4, PT::CH3, 2, 2},
+        {"Box3_P5_FUEL", '3',
+         [](LinkFixture& f) { f.form.Program(5, PT::Fuel).SetCell(7, 0, "x"); },
+         "P5 FUEL FUEL% column 7: \"x\"" + tail, 5, Grid::StrGridConfig, 5, PT::Fuel, 7, 0},
+        {"Box2_CH3IsNotSent", '2',
+         [](LinkFixture& f) { f.form.Program(2, PT::CH3).SetCell(1, 0, "x"); }, ""},
+        {"Box3_Config16", '3',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(15, 0, "7e4"); },
+         "Service Configuration column 16: \"7e4\"" + tail, 0, Grid::StrGridConfig, 0, PT::CH1, 15,
+         0},
+        {"Box2_ConfigByte", '2',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "abc"); },
+         "Service Configuration column 1: \"abc\"" + tail, 0, Grid::StrGridConfig, 0, PT::CH1, 0,
+         0},
+        {"Box2_ConfigBeyondTheByteIsNotSent", '2',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(5, 0, "x"); }, ""},
+        {"Box3_StartTime", '3',
+         [](LinkFixture& f) { f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("7a"); },
+         "Service Start time: \"7a\"" + tail, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkFixture f;
+        Download(f.link);
+        f.Converse(BoxAnswers(c.edition));
+        f.form.SetPageIndex(c.page == 3 ? 2 : 3);
+        c.spoil(f);
+        if (c.message.empty()) {
+            SendSerialNumber(f.link);
+            EXPECT_EQ(f.port.Take().at(0), Cmd::WriteSerial);
+            continue;
+        }
+        try {
+            SendSerialNumber(f.link);
+            ADD_FAILURE() << "sent";
+        } catch (const LinkError& error) {
+            EXPECT_EQ(error.what(), c.message);
+        }
+        EXPECT_TRUE(f.port.written.empty()) << "nothing written";
+        EXPECT_EQ(f.vars.Awaiting, 0);
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonDownload).Enabled());
+        EXPECT_TRUE(f.form.ControlByName(Ctl::ButtonSend).Enabled());
+        EXPECT_EQ(f.form.PageIndex(), c.page);
+        if (c.message.rfind("Service Start", 0) == 0) continue;
+        TextGrid& grid =
+            c.program > 0 ? f.form.ProgramGrid(c.program, c.table) : f.form.GridByName(c.grid);
+        EXPECT_EQ(grid.Col(), c.col);
+        EXPECT_EQ(grid.Row(), c.row);
+    }
+}
+
+// A cell edited to a bad text while the chain runs still never sends a code without its data.
+TEST(SendChain, CellSpoiledMidChainSendsNoCodeWithoutItsData) {
     {  // configuration byte
         LinkFixture f;
         Download(f.link);
         f.Converse(BoxAnswers('2'));
-        f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "x");
         SendSerialNumber(f.link);
+        f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "x");
         f.Receive({ACK});
         f.port.Take();
         EXPECT_THROW(f.Receive({ACK}), ConversionError);
         EXPECT_TRUE(f.port.written.empty()) << "0x2A is not written without its byte";
+        EXPECT_EQ(f.vars.Awaiting, 0) << "the chain stops";
     }
     {  // start time
         LinkFixture f;
@@ -360,8 +432,8 @@ TEST(SendChain, BadCellsSendNoCodeByteWithoutItsData) {
         LinkFixture f;
         Download(f.link);
         f.Converse(BoxAnswers('3'));
-        f.form.Program(9, PT::Fuel).SetCell(16, 0, "");
         SendSerialNumber(f.link);
+        f.form.Program(9, PT::Fuel).SetCell(16, 0, "");
         f.port.Take();
         EXPECT_THROW(f.Receive({ACK}), ConversionError);
         EXPECT_TRUE(f.port.written.empty());

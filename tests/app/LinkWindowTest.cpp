@@ -329,6 +329,71 @@ TEST_F(BoxWindowTest, TraceLogsCommandsAndFrames) {
         << "with the time";
 }
 
+// A bad value anywhere the send chain would write it: the box receives nothing, one message
+// names the cell, its page is shown with the cell current, and both buttons stay usable.
+struct BadCellRow {
+    const char* name;
+    const char* serial;
+    int program;  // 0: the Service page's configuration row
+    PT table;
+    int col, row;
+    const char* text;
+    const char* where;
+    bool copyAndSend = false;
+};
+
+class BadCellWindowTest : public BoxWindowTest, public testing::WithParamInterface<BadCellRow> {};
+
+TEST_P(BadCellWindowTest, NothingReachesTheBox) {
+    const BadCellRow& c = GetParam();
+    StartBox(c.serial);
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain(c.serial[0]).size()));
+    TStringGrid* grid = c.program > 0 ? Grid(c.program, c.table) : form->StrGridConfig;
+    grid->SetCell(c.col, c.row, c.text);
+    form->SetPageIndex(c.program == 2 ? 3 : 2);
+    box->ClearLogs();
+    if (c.copyAndSend) {
+        form->CheckBoxCopySend->setChecked(true);
+        form->ButtonCopyPaste->click();
+    } else {
+        form->ButtonSend->click();
+    }
+    QTest::qWait(200);
+    EXPECT_TRUE(box->Received().empty()) << "the box received a byte";
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    EXPECT_EQ(errors[0].toStdString(), std::string(c.where) + ": \"" + c.text +
+                                           "\" is not a whole number. Nothing was sent.");
+    EXPECT_EQ(form->PageIndex(), c.program);
+    EXPECT_EQ(grid->currentColumn(), c.col);
+    EXPECT_EQ(grid->currentRow(), c.row);
+    EXPECT_TRUE(form->ButtonDownload->isEnabled());
+    EXPECT_TRUE(form->ButtonSend->isEnabled());
+    // Mended, the send goes through.
+    errors.clear();
+    grid->SetCell(c.col, c.row, "5");
+    form->CheckBoxCopySend->setChecked(false);
+    form->ButtonSend->click();
+    EXPECT_TRUE(WaitForChain(SendChain(c.serial[0]).size()));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cells, BadCellWindowTest,
+    testing::Values(
+        BadCellRow{"Box2_P1_CH1", "20054321", 1, PT::CH1, 3, 2, "12a", "P1 CH1 PRESS_1 column 3"},
+        BadCellRow{"Box2_P8_CH2", "20054321", 8, PT::CH2, 16, 3, "", "P8 CH2 MULTI%_2 column 16"},
+        BadCellRow{"Box2_Config", "20054321", 0, PT::CH1, 0, 0, "x",
+                   "Service Configuration column 1"},
+        BadCellRow{"Box3_P2_CH3", "30012345", 2, PT::CH3, 1, 0, "-", "P2 CH3 RPM_3 column 1"},
+        BadCellRow{"Box3_P9_FUEL", "30012345", 9, PT::Fuel, 8, 0, "9.5", "P9 FUEL FUEL% column 8"},
+        BadCellRow{"Box3_Config", "30012345", 0, PT::CH1, 11, 0, "1 2",
+                   "Service Configuration column 12"},
+        BadCellRow{"Box3_CopyAndSend", "30012345", 6, PT::CH1, 5, 1, "x", "P6 CH1 CORR_1 column 5",
+                   true}),
+    [](const testing::TestParamInfo<BadCellRow>& info) { return info.param.name; });
+
 TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
     StartBox("30012345", /*pacing=*/true);
     Connect();
