@@ -7,7 +7,6 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QLineSeries>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -17,6 +16,7 @@
 #include "ErrorGuard.h"
 #include "Functions.h"
 #include "Pictures.h"
+#include "SaveFile.h"
 
 TForm1* Form1 = nullptr;
 
@@ -42,24 +42,6 @@ TForm1::FileChooser& Chooser() {
         return dialog->selectedFiles().constFirst();
     };
     return chooser;
-}
-
-// Replaces the file only once every byte is on disk: a failed save leaves the old file.
-void SaveFileAtomically(const QString& name, const std::vector<uint8_t>& bytes) {
-    QSaveFile file(name);
-    const auto fail = [&](const QString& reason) {
-        file.cancelWriting();
-        throw FileError(QStringLiteral("Cannot save \"%1\": %2").arg(name, reason).toStdString());
-    };
-    // Unbuffered, so that a write the disk refuses (full, or over the size limit) shows at
-    // the write itself instead of being lost in the final flush.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) fail(file.errorString());
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
-        fail(file.errorString());
-    }
-    if (!file.flush()) fail(file.errorString());
-    if (!file.commit()) fail(file.errorString());
 }
 
 int VirtualKey(int qtKey) {

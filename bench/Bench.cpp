@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -245,6 +246,9 @@ void BenchStartup(const QString& self) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The send chain's backups go to a folder of the run's own, not the user's.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.contains("--startup-tool")) return StartupChild(true);

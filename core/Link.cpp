@@ -111,12 +111,34 @@ void DriveChain(Link& link, const FrameEvent& frame) {
 // the tables are filled, so the box answers while the tool works; the serial report comes
 // first, since its edition decides the next step. What the presentation throws does not
 // stop the chain, and what the chain throws does not stop the presentation.
+// Keeps what a download brings as a tuning file's bytes, for the backup before a send.
+void NoteDownload(Variables& vars, const FrameEvent& frame) {
+    const uint8_t* payload = vars.RxBuffer.data() + 1;
+    switch (frame.kind) {
+        case FrameKind::SerialReport:
+            vars.DownloadedSerial = vars.BoxSerial;
+            vars.DownloadedFile.clear();
+            break;
+        case FrameKind::Image:
+            vars.DownloadedFile.assign(payload, payload + frame.size - 1);
+            break;
+        case FrameKind::Configuration:
+            if (vars.DownloadedFile.size() == ImageSize(vars.Edition()))
+                vars.DownloadedFile.insert(vars.DownloadedFile.end(), payload,
+                                           payload + frame.size - 1);
+            break;
+        default:
+            break;
+    }
+}
+
 void HandleAnswer(Link& link, FrameEvent frame) {
     Variables& vars = link.vars;
     if (frame.kind == FrameKind::Ack) frame.answers = vars.LastCommand;
     vars.Awaiting = 0;
     vars.RxPos = 0;
     if (frame.kind == FrameKind::SerialReport) PresentSerialReport(link.form, vars);
+    NoteDownload(vars, frame);
     std::exception_ptr chainError;
     try {
         DriveChain(link, frame);
@@ -235,7 +257,13 @@ void CheckSendValues(Link& link, char edition) {
         RefuseCell(link, 0, nullptr, 0, 0, "Service Start time", startTime);
 }
 
-void SendSerialNumber(Link& link) {
+std::vector<uint8_t> DownloadedTuningFile(const Variables& vars) {
+    const size_t size = vars.DownloadedFile.size();
+    if (size != ImageSize('2') + 1 && size != ImageSize('3') + kConfigRowSize3) return {};
+    return vars.DownloadedFile;
+}
+
+void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) {
     RequireIdleLink(link.vars);
     const std::string serial = C(link, Ctl::EditNewSerial).Caption();
     const bool ascii = std::all_of(serial.begin(), serial.end(), [](char ch) {
@@ -249,6 +277,7 @@ void SendSerialNumber(Link& link) {
     // box would take the number and the chain would stop right after it.
     if (EditionOf(serial) == '\0') throw LinkError(kSerialEditionRequired);
     CheckSendValues(link, EditionOf(serial));
+    if (beforeFirstByte) beforeFirstByte();
     C(link, Ctl::ButtonDownload).SetEnabled(false);
     C(link, Ctl::ButtonSend).SetEnabled(false);
     link.vars.BoxSerial = serial;

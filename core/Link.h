@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Controls.h"
 #include "Framer.h"
@@ -55,7 +57,11 @@ void Download(Link& link);
 // "Send": writes the serial number of EditNewSerial; the send chain follows by itself.
 // Throws LinkError, sending nothing, when the number does not have 8 characters or does
 // not start with an edition character, or when CheckSendValues finds a bad value.
-void SendSerialNumber(Link& link);
+// `beforeFirstByte` runs once every check has passed; what it throws stops the send.
+void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte = {});
+// The last download of the box as a tuning file's bytes; empty unless it brought both the
+// image and the configuration.
+std::vector<uint8_t> DownloadedTuningFile(const Variables& vars);
 // Converts every value the send chain will write for a box of `edition` ('2' or '3'), in
 // the order it writes them. At the first that is not a whole number it shows that cell's
 // page, makes the cell current and throws LinkError naming the cell and its text.

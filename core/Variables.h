@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Protocol.h"
 
@@ -46,6 +47,12 @@ struct Variables {
     // The value of the keyboard copy and paste. Stepping is done in 64 bits so that a
     // value near the ends of the 32-bit range moves on rather than wrapping around.
     int64_t CellValue = 0;
+
+    // What the last download brought as a tuning file's bytes (the image, then the
+    // configuration), from the box whose number is DownloadedSerial. Complete once both have
+    // arrived; a connection opened afresh clears it.
+    std::string DownloadedSerial;
+    std::vector<uint8_t> DownloadedFile;
 
     // Eight characters as last reported by the box (or last written by a send). Its
     // first character is the edition; empty means no box has been read yet.

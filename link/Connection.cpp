@@ -1,9 +1,14 @@
 #include "Connection.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
+
+#include "SaveFile.h"
+#include "TuningFile.h"
 
 Q_LOGGING_CATEGORY(lcLink, "corvane.link", QtWarningMsg)
 
@@ -66,6 +71,9 @@ void Connection::Open(const QString& name) {
     name_ = port_->PortName();
     byIdLink_ = ByIdLink(name_);
     ResetExchange(vars_);
+    // A backup is made only of what was downloaded from the box on this connection.
+    vars_.DownloadedSerial.clear();
+    vars_.DownloadedFile.clear();
     shownSerial_.clear();
     serialReported_ = false;
     lostReason_.clear();
@@ -101,8 +109,39 @@ void Connection::Download() {
 }
 
 void Connection::Send() {
-    SendSerialNumber(link_);
+    SendSerialNumber(link_, [this] { WriteBackup(); });
     AfterExchangeStep();
+}
+
+QString Connection::BackupFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/corvane-zel/backups");
+}
+
+void Connection::WriteBackup() {
+    const std::vector<uint8_t> bytes = DownloadedTuningFile(vars_);
+    if (bytes.empty() || vars_.DownloadedSerial.empty()) return;
+    const QString folder = BackupFolder();
+    const QString serial = QString::fromStdString(vars_.DownloadedSerial);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString path = QStringLiteral("%1/%2-%3.bin").arg(folder, serial, stamp);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = QStringLiteral("%1/%2-%3-%4.bin").arg(folder, serial, stamp).arg(n);
+    try {
+        if (!QDir().mkpath(folder)) throw FileError("the folder cannot be made");
+        SaveFileAtomically(path, bytes);
+    } catch (const FileError& error) {
+        throw LinkError(QStringLiteral("Cannot write the backup of box %1 to \"%2\" (%3). Nothing "
+                                       "was sent.")
+                            .arg(serial, path, QString::fromStdString(error.what()))
+                            .toStdString());
+    }
+    qCDebug(lcLink, "%10.3f ms  backup %s", TraceTime(), qPrintable(path));
+    // The newest are kept; the names sort by box and time, so the age comes from the files.
+    QFileInfoList backups =
+        QDir(folder).entryInfoList({QStringLiteral("*.bin")}, QDir::Files, QDir::Time);
+    for (qsizetype k = kBackupsKept; k < backups.size(); ++k) QFile::remove(backups[k].filePath());
+    SetStatus(QStringLiteral("Backup of box %1 written to %2").arg(serial, path));
 }
 
 void Connection::SelectProgram(int n) {

@@ -47,6 +47,10 @@ class Connection : public QObject, private LinkTrace {
     void SelectProgram(int n);
     void SwitchDynoLog();
 
+    // Where the backups of a box go before a send overwrites it.
+    static QString BackupFolder();
+    static constexpr int kBackupsKept = 100;
+
     // What the status bar says about the connection now.
     QString StatusText() const;
 
@@ -74,6 +78,7 @@ class Connection : public QObject, private LinkTrace {
     void TryReconnect();
     void WatchLiveStream();
     void SetStatus(const QString& text);
+    void WriteBackup();
     void Report(const std::exception& error);
     double TraceTime() const;
 

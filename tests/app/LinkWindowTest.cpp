@@ -1,9 +1,13 @@
 // The window against the simulated box over a real pseudo-terminal.
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
 #include <functional>
@@ -393,6 +397,80 @@ INSTANTIATE_TEST_SUITE_P(
         BadCellRow{"Box3_CopyAndSend", "30012345", 6, PT::CH1, 5, 1, "x", "P6 CH1 CORR_1 column 5",
                    true}),
     [](const testing::TestParamInfo<BadCellRow>& info) { return info.param.name; });
+
+// Before a send overwrites the box, what was downloaded from it goes to a backup file in
+// the tuning file's format; the newest 100 are kept.
+TEST_F(BoxWindowTest, SendBacksUpTheDownloadedBoxFirst) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const QString folder = Connection::BackupFolder();
+    ASSERT_TRUE(folder.startsWith(data.path()));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    // 100 older backups of another box; the oldest goes.
+    for (int k = 0; k < 100; ++k) {
+        QFile old(
+            QStringLiteral("%1/20000000-2025%2.bin").arg(folder).arg(k, 4, 10, QLatin1Char('0')));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.setFileTime(QDateTime::currentDateTime().addDays(-200 + k),
+                        QFileDevice::FileModificationTime);
+    }
+
+    StartBox("30012345");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(7));
+    const BoxContents before = box->Contents();
+    std::vector<uint8_t> expected = before.EditionImage();
+    for (uint16_t value : before.config) {
+        expected.push_back(static_cast<uint8_t>(value >> 8));
+        expected.push_back(static_cast<uint8_t>(value & 0xFF));
+    }
+    Grid(3, PT::CH2)->SetCell(4, 2, "777");
+    box->ClearLogs();
+    form->ButtonSend->click();
+    ASSERT_TRUE(WaitForChain(12));
+
+    const QStringList backups = QDir(folder).entryList({"30012345-*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^30012345-\\d{8}-\\d{6}\\.bin$").match(backups[0]).hasMatch())
+        << backups[0].toStdString();
+    QFile file(folder + "/" + backups[0]);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected)
+        << "the box as downloaded, not as edited";
+    EXPECT_EQ(QDir(folder).entryList({"*.bin"}, QDir::Files).size(), 100);
+    EXPECT_FALSE(QFile::exists(folder + "/20000000-20250000.bin")) << "the oldest went";
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    qputenv("XDG_DATA_HOME", previous);
+}
+
+TEST_F(BoxWindowTest, BackupThatCannotBeWrittenStopsTheSend) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    // A plain file where the data folder should be: no folder can be made below it.
+    QFile blocker(data.path() + "/file");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("XDG_DATA_HOME", (data.path() + "/file").toLocal8Bit());
+
+    StartBox("20054321");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(5));
+    box->ClearLogs();
+    form->ButtonSend->click();
+    QTest::qWait(200);
+    EXPECT_TRUE(box->Received().empty()) << "nothing written to the box";
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Cannot write the backup of box 20054321 to \""))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].endsWith("Nothing was sent.")) << errors[0].toStdString();
+    EXPECT_TRUE(form->ButtonDownload->isEnabled());
+    EXPECT_TRUE(form->ButtonSend->isEnabled());
+    qputenv("XDG_DATA_HOME", previous);
+}
 
 TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
     StartBox("30012345", /*pacing=*/true);
