@@ -15,12 +15,17 @@ void SetErrorPresenter(ErrorPresenter presenter) {
 }
 
 void ShowError(const QString& message) {
+    ShowError(message, QString());
+}
+
+void ShowError(const QString& message, const QString& title) {
     if (Presenter()) {
-        Presenter()(message);
+        Presenter()(title.isEmpty() ? message : title + QLatin1Char('\n') + message);
         return;
     }
     QWidget* parent = QApplication::activeWindow();
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message,
+    QMessageBox box(QMessageBox::Critical,
+                    title.isEmpty() ? QApplication::applicationDisplayName() : title, message,
                     QMessageBox::Ok, parent);
     box.exec();
 }

@@ -10,6 +10,8 @@ using ErrorPresenter = std::function<void(const QString& message)>;
 // Replaces the presenter; an empty function restores the message box.
 void SetErrorPresenter(ErrorPresenter presenter);
 void ShowError(const QString& message);
+// A message box with its own title; a presenter gets the title, a line break and the text.
+void ShowError(const QString& message, const QString& title);
 
 template <typename Handler>
 void Guarded(Handler&& handler) {

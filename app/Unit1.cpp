@@ -17,6 +17,7 @@
 #include "Functions.h"
 #include "Pictures.h"
 #include "SaveFile.h"
+#include "Verify.h"
 
 TForm1* Form1 = nullptr;
 
@@ -420,6 +421,9 @@ void TForm1::WireHandlers() {
     connect(connection_, &Connection::Reconnected, this, &TForm1::ShowConnected);
     connect(connection_, &Connection::Failed, this,
             [](const QString& message) { ShowError(message); });
+    connect(connection_, &Connection::VerifyFailed, this, [](const QString& report) {
+        ShowError(report, QString::fromLatin1(kVerifyFailedTitle));
+    });
     connect(connection_, &Connection::StatusChanged, StatusBar1,
             [this](const QString& text) { StatusBar1->showMessage(text); });
     connect(ButtonCopyPaste, &QPushButton::clicked, this, &TForm1::ButtonCopyPasteClick);

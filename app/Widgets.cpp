@@ -161,15 +161,38 @@ const QString& CellModel::Text(int col, int row) const {
 }
 
 void CellModel::SetText(int col, int row, const QString& text) {
-    QString& cell = cells_[At(col, row)];
+    const size_t at = At(col, row);
+    if (!marks_.empty() && marks_.erase(at) > 0) {
+        const QModelIndex unmarked = index(row, col);
+        emit dataChanged(unmarked, unmarked, {Qt::BackgroundRole, Qt::ToolTipRole});
+    }
+    QString& cell = cells_[at];
     if (cell == text) return;
     cell = text;
     const QModelIndex changed = index(row, col);
     emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
 }
 
+void CellModel::Mark(int col, int row, const QString& tip) {
+    marks_[At(col, row)] = tip;
+    const QModelIndex marked = index(row, col);
+    emit dataChanged(marked, marked, {Qt::BackgroundRole, Qt::ToolTipRole});
+}
+
+QString CellModel::MarkOf(int col, int row) const {
+    const auto found = marks_.find(At(col, row));
+    return found != marks_.end() ? found->second : QString();
+}
+
 QVariant CellModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+    if (!index.isValid()) return {};
+    if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
+        if (marks_.empty()) return {};
+        const auto found = marks_.find(At(index.column(), index.row()));
+        if (found == marks_.end()) return {};
+        return role == Qt::ToolTipRole ? QVariant(found->second) : QVariant(QColor(255, 190, 150));
+    }
+    if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
     return Text(index.column(), index.row());
 }
 
@@ -238,6 +261,10 @@ std::string TStringGrid::Cell(int col, int row) const {
 
 void TStringGrid::SetCell(int col, int row, const std::string& text) {
     model_->SetText(col, row, QString::fromStdString(text));
+}
+
+void TStringGrid::MarkCell(int col, int row, const std::string& tip) {
+    model_->Mark(col, row, QString::fromStdString(tip));
 }
 
 void TStringGrid::setCurrentCell(int row, int col, QItemSelectionModel::SelectionFlags command) {

@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "Controls.h"
@@ -60,9 +61,14 @@ class CellModel : public QAbstractTableModel {
     bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
     const QString& Text(int col, int row) const;
     void SetText(int col, int row, const QString& text);
+    // A marked cell shows a coloured background and `tip` as its tooltip until its text is
+    // set again.
+    void Mark(int col, int row, const QString& tip);
+    QString MarkOf(int col, int row) const;
 
   private:
     size_t At(int col, int row) const;
+    std::map<size_t, QString> marks_;
     int cols_;
     int rows_;
     int fixedCols_;
@@ -82,6 +88,8 @@ class TStringGrid : public QTableView, public TextGrid {
     int RowCount() const override { return model_->rowCount(); }
     std::string Cell(int col, int row) const override;
     void SetCell(int col, int row, const std::string& text) override;
+    void MarkCell(int col, int row, const std::string& tip) override;
+    QString CellMark(int col, int row) const { return model_->MarkOf(col, row); }
     int Col() const override { return currentColumn(); }
     int Row() const override { return currentRow(); }
     void SetCol(int col) override;

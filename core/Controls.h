@@ -33,6 +33,9 @@ class TextGrid {
     virtual int ColWidth(int col) const = 0;
     virtual void SetColWidth(int col, int width) = 0;
     virtual bool Focused() const = 0;
+    // Marks a cell (a coloured background, `tip` as its tooltip) until its text is set
+    // again or the user edits it. Grids that show no marks ignore it.
+    virtual void MarkCell(int /*col*/, int /*row*/, const std::string& /*tip*/) {}
 };
 
 // Any other control the routines touch: a label, button, check box, radio button,

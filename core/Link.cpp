@@ -11,6 +11,7 @@
 #include "Conversions.h"
 #include "DynoLog.h"
 #include "TableLayout.h"
+#include "Verify.h"
 
 namespace {
 
@@ -54,6 +55,9 @@ void WriteCommand(Link& link, uint8_t code, const std::vector<uint8_t>& data) {
         }
     }
     Await(link.vars, code, 1 + data.size());
+    // A send keeps what it wrote, for the comparison with its read-back.
+    if (link.vars.Verifying && link.vars.Awaiting == ACK && code != Cmd::SelectProgram)
+        link.vars.Sent[code] = data;
     if (link.trace != nullptr) link.trace->CommandWritten(code, 1 + data.size());
 }
 
@@ -145,8 +149,26 @@ void HandleAnswer(Link& link, FrameEvent frame) {
     } catch (const ConversionError&) {
         chainError = std::current_exception();
     }
-    if (frame.kind != FrameKind::SerialReport) PresentFrame(link.form, vars, frame);
+    std::exception_ptr presentError;
+    try {
+        if (frame.kind != FrameKind::SerialReport) PresentFrame(link.form, vars, frame);
+    } catch (const ConversionError&) {
+        presentError = std::current_exception();
+    }
+    if (vars.Verifying) {
+        // After the tables are filled: the marks of differing cells go on top.
+        VerifyFrame(link.form, vars, frame);
+        if (vars.Awaiting == 0) {
+            // The chain has ended: after its read-back a verdict, after a write it stopped.
+            if (frame.kind != FrameKind::Ack) {
+                vars.VerifyOutcome = vars.Differences.empty() ? Variables::Verification::Verified
+                                                              : Variables::Verification::Failed;
+            }
+            vars.Verifying = false;
+        }
+    }
     if (chainError) std::rethrow_exception(chainError);
+    if (presentError) std::rethrow_exception(presentError);
 }
 
 // Where a bad cell is, as the user finds it, and the cell made current on its page.
@@ -179,6 +201,7 @@ bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_p
 void ResetExchange(Variables& vars) {
     vars.Awaiting = 0;
     vars.RxPos = 0;
+    vars.Verifying = false;
 }
 
 std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline) {
@@ -278,6 +301,10 @@ void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) 
     if (EditionOf(serial) == '\0') throw LinkError(kSerialEditionRequired);
     CheckSendValues(link, EditionOf(serial));
     if (beforeFirstByte) beforeFirstByte();
+    link.vars.Verifying = true;
+    link.vars.Sent.clear();
+    link.vars.Differences.clear();
+    link.vars.VerifyOutcome = Variables::Verification::None;
     C(link, Ctl::ButtonDownload).SetEnabled(false);
     C(link, Ctl::ButtonSend).SetEnabled(false);
     link.vars.BoxSerial = serial;

@@ -8,6 +8,7 @@ MemoryGrid::MemoryGrid(int cols, int rows, int fixedCols, int fixedRows, int col
       col_(fixedCols < cols ? fixedCols : 0),
       row_(fixedRows < rows ? fixedRows : 0),
       cells_(static_cast<size_t>(cols * rows)),
+      marks_(static_cast<size_t>(cols * rows)),
       widths_(static_cast<size_t>(cols), colWidth) {}
 
 std::string MemoryGrid::Cell(int col, int row) const {
@@ -18,6 +19,17 @@ std::string MemoryGrid::Cell(int col, int row) const {
 void MemoryGrid::SetCell(int col, int row, const std::string& text) {
     if (col < 0 || col >= cols_ || row < 0 || row >= rows_) throw std::out_of_range("grid cell");
     cells_[static_cast<size_t>(row * cols_ + col)] = text;
+    marks_[static_cast<size_t>(row * cols_ + col)].clear();
+}
+
+void MemoryGrid::MarkCell(int col, int row, const std::string& tip) {
+    if (col < 0 || col >= cols_ || row < 0 || row >= rows_) throw std::out_of_range("grid cell");
+    marks_[static_cast<size_t>(row * cols_ + col)] = tip;
+}
+
+std::string MemoryGrid::CellMark(int col, int row) const {
+    if (col < 0 || col >= cols_ || row < 0 || row >= rows_) throw std::out_of_range("grid cell");
+    return marks_[static_cast<size_t>(row * cols_ + col)];
 }
 
 void MemoryGrid::SetCol(int col) {

@@ -26,6 +26,9 @@ class MemoryGrid : public TextGrid {
     void SetColWidth(int col, int width) override;
     bool Focused() const override { return focused_; }
     void SetFocused(bool focused) { focused_ = focused; }
+    void MarkCell(int col, int row, const std::string& tip) override;
+    // The tooltip of a marked cell; empty for one without a mark.
+    std::string CellMark(int col, int row) const;
 
   private:
     int cols_;
@@ -36,6 +39,7 @@ class MemoryGrid : public TextGrid {
     bool focused_ = false;
     TColor color_ = clWindow;
     std::vector<std::string> cells_;
+    std::vector<std::string> marks_;
     std::vector<int> widths_;
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,15 @@ struct Variables {
     // arrived; a connection opened afresh clears it.
     std::string DownloadedSerial;
     std::vector<uint8_t> DownloadedFile;
+
+    // The send in progress: what it wrote, by command code, until its read-back has been
+    // compared with it; the differences found so far; and how the last send ended, for
+    // whoever shows it (taken and reset by the caller).
+    enum class Verification : uint8_t { None, Verified, Failed };
+    bool Verifying = false;
+    std::map<uint8_t, std::vector<uint8_t>> Sent;
+    std::vector<std::string> Differences;
+    Verification VerifyOutcome = Verification::None;
 
     // Eight characters as last reported by the box (or last written by a send). Its
     // first character is the edition; empty means no box has been read yet.

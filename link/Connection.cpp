@@ -6,9 +6,11 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "SaveFile.h"
 #include "TuningFile.h"
+#include "Verify.h"
 
 Q_LOGGING_CATEGORY(lcLink, "corvane.link", QtWarningMsg)
 
@@ -230,6 +232,19 @@ void Connection::Report(const std::exception& error) {
 
 void Connection::AfterExchangeStep() {
     ArmDeadline();
+    const auto outcome = std::exchange(vars_.VerifyOutcome, Variables::Verification::None);
+    if (outcome == Variables::Verification::Verified) {
+        serialReported_ = false;
+        shownSerial_ = vars_.BoxSerial;
+        SetStatus(QString::fromLatin1(kVerifiedText));
+    } else if (outcome == Variables::Verification::Failed) {
+        serialReported_ = false;
+        shownSerial_ = vars_.BoxSerial;
+        SetStatus(StatusText());
+        qCDebug(lcLink, "%10.3f ms  verify failed: %zu differences", TraceTime(),
+                vars_.Differences.size());
+        emit VerifyFailed(QString::fromStdString(VerifyReport(vars_.Differences)));
+    }
     if (vars_.DynoLogging != 0 && !liveWatch_.isActive()) {
         liveSeen_ = vars_.LiveMessages;
         liveClock_.start();

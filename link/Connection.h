@@ -65,6 +65,8 @@ class Connection : public QObject, private LinkTrace {
     // table cell the live handling could not read.
     void Failed(const QString& message);
     void StatusChanged(const QString& text);
+    // A send's read-back differs from what it wrote: one line per difference.
+    void VerifyFailed(const QString& report);
 
   private:
     void CommandWritten(uint8_t code, size_t bytes) override;

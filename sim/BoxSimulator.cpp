@@ -324,6 +324,15 @@ void BoxSimulator::HandleCommand(SimClock::time_point at) {
     if (faults_.silenceFrom && *faults_.silenceFrom == code) silenced_ = true;
 
     BoxAnswer answer = HandleBoxCommand(contents_, code, commandData_);
+    if ((code == Cmd::WriteImage2 || code == Cmd::WriteImage3) && faults_.wrongImageByte) {
+        std::vector<uint8_t> image = contents_.EditionImage();
+        if (*faults_.wrongImageByte < image.size()) ++image[*faults_.wrongImageByte];
+        contents_.SetEditionImage(image);
+    }
+    if ((code == Cmd::WriteConfig2 || code == Cmd::WriteConfig3) && faults_.wrongConfigValue &&
+        *faults_.wrongConfigValue < contents_.config.size()) {
+        ++contents_.config[*faults_.wrongConfigValue];
+    }
     if (answer.live == LiveSwitch::On && !liveOn_) {
         liveOn_ = true;
         nextLive_ = at;

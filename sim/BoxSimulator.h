@@ -46,6 +46,10 @@ struct BoxSimFaults {
     // This many garbageByte bytes follow every message at once, so that a reader gets them
     // in the same chunk as the message's end (an ACK merged with the next byte).
     size_t trailingBytes = 0;
+    // A box that stores a write wrongly: that byte of an uploaded image, or that value of a
+    // written configuration, is kept one higher than sent. The ACK comes as usual.
+    std::optional<size_t> wrongImageByte;
+    std::optional<size_t> wrongConfigValue;
     // Every message leaves in pieces of this many bytes with the line idle for chunkGap
     // in between (0: whole).
     size_t chunkSize = 0;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -6,6 +7,7 @@
 #include "LinkSupport.h"
 #include "TestSupport.h"
 #include "TuningFile.h"
+#include "Verify.h"
 
 namespace {
 
@@ -689,6 +691,83 @@ TEST(Deadline, OverdueAnswerStopsTheChainWithOneMessage) {
     SwitchDynoLog(live.link);
     EXPECT_EQ(AnswerOverdue(live.link, live.vars.AnswerDue + 10s), "")
         << "the live stream has no deadline";
+}
+
+// The send's read-back against what it wrote: equal gives the verdict "verified"; each
+// difference is one line, and a differing cell is marked with the sent value.
+TEST(Verify, ReadBackHeldAgainstWhatWasSent) {
+    struct Case {
+        const char* name;
+        std::function<void(LinkFixture&, BoxAnswers&)> differ;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"Equal", [](LinkFixture&, BoxAnswers&) {}, {}},
+        {"ImageValue",
+         [](LinkFixture& f, BoxAnswers& box) {
+             f.form.Program(1, PT::CH1).SetCell(3, 2, "120");
+             box.image[68] = 0;
+             box.image[69] = 119;
+         },
+         {"P1 CH1 PRESS_1 column 3: sent 120, box has 119"}},
+        {"ConfigValue",
+         [](LinkFixture& f, BoxAnswers& box) {
+             f.form.GridByName(Grid::StrGridConfig).SetCell(1, 0, "10");
+             box.config[2] = 0;
+             box.config[3] = 11;
+         },
+         {"Configuration column 2: sent 10, box has 11"}},
+        {"StartTimeAndPedal",
+         [](LinkFixture& f, BoxAnswers& box) {
+             f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("5");
+             box.startTime = 4;
+             f.form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(0);
+         },
+         {"Start time: sent 5, box has 4", "Pedal response: sent 0, box has 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkFixture f;
+        BoxAnswers box('3');
+        Download(f.link);
+        f.Converse(box);
+        c.differ(f, box);
+        SendSerialNumber(f.link);
+        f.Converse(box);
+        EXPECT_EQ(f.vars.Differences, c.lines);
+        EXPECT_EQ(f.vars.VerifyOutcome, c.lines.empty() ? Variables::Verification::Verified
+                                                        : Variables::Verification::Failed);
+        EXPECT_FALSE(f.vars.Verifying);
+        if (std::string(c.name) == "ImageValue") {
+            EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(3, 2), "119") << "the box's value shows";
+            EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(3, 2), "Sent 120");
+            EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(4, 2), "");
+            f.form.Program(1, PT::CH1).SetCell(3, 2, "121");
+            EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(3, 2), "") << "an edit clears the mark";
+        }
+    }
+}
+
+TEST(Verify, ReportHasAtMostThirtyLines) {
+    std::vector<std::string> differences;
+    for (int k = 1; k <= 42; ++k) differences.push_back("line " + std::to_string(k));
+    const std::string report = VerifyReport(differences);
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 30);
+    EXPECT_EQ(report.substr(0, 14), "line 1\nline 2\n");
+    EXPECT_EQ(report.substr(report.size() - 23), "line 30\n... and 12 more");
+    EXPECT_EQ(VerifyReport({"one"}), "one");
+}
+
+TEST(Verify, ChainThatStopsBeforeItsReadBackGivesNoVerdict) {
+    LinkFixture f;
+    BoxAnswers box('2');
+    Download(f.link);
+    f.Converse(box);
+    f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("");
+    SendSerialNumber(f.link);
+    f.Converse(box);
+    EXPECT_EQ(f.vars.VerifyOutcome, Variables::Verification::None);
+    EXPECT_FALSE(f.vars.Verifying);
 }
 
 }  // namespace

@@ -472,6 +472,47 @@ TEST_F(BoxWindowTest, BackupThatCannotBeWrittenStopsTheSend) {
     qputenv("XDG_DATA_HOME", previous);
 }
 
+// The send's read-back is held against what it wrote: a clean send says so in the status
+// bar; a box that stores a byte wrongly gets the list, and the differing cells are marked.
+TEST_F(BoxWindowTest, SendIsVerifiedAgainstTheReadBack) {
+    StartBox("30012345");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(7));
+    box->ClearLogs();
+    form->ButtonSend->click();
+    ASSERT_TRUE(WaitForChain(12));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000))
+        << form->StatusBar1->currentMessage().toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+    BoxSimFaults wrong;
+    wrong.wrongImageByte = 69;  // the low byte of P1 CH1 PRESS_1, column 3
+    wrong.wrongConfigValue = 1;
+    box->SetFaults(wrong);
+    box->ClearLogs();
+    form->ButtonSend->click();
+    ASSERT_TRUE(WaitForChain(12));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !errors.isEmpty(); }, 2000));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0],
+              "Verify failed\nP1 CH1 PRESS_1 column 3: sent 381, box has 382\n"
+              "Configuration column 2: sent 1500, box has 1501");
+    EXPECT_EQ(Grid(1, PT::CH1)->Cell(3, 2), "382") << "the table shows what the box returned";
+    EXPECT_EQ(Grid(1, PT::CH1)->CellMark(3, 2), "Sent 381");
+    EXPECT_EQ(form->StrGridConfig->CellMark(1, 0), "Sent 1500");
+    EXPECT_EQ(form->StrGridConfig->CellMark(2, 0), "");
+    EXPECT_NE(form->StatusBar1->currentMessage(), "Sent and verified.");
+
+    box->SetFaults({});
+    box->ClearLogs();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(7));
+    EXPECT_EQ(Grid(1, PT::CH1)->CellMark(3, 2), "") << "the next download clears the marks";
+    EXPECT_EQ(form->StrGridConfig->CellMark(1, 0), "");
+}
+
 TEST_F(BoxWindowTest, UploadPausesAfterTheCodeByteOnTheWire) {
     StartBox("30012345", /*pacing=*/true);
     Connect();
