@@ -82,6 +82,8 @@ TEST_F(EndToEnd, ConnectDownloadAndSaveWithARealPointer) {
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // The backup before the send goes to the test's own folder.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), folder_);
     tool_.setProcessEnvironment(env);
     tool_.setWorkingDirectory(folder_);
     tool_.start(QStringLiteral(TOOL_PROGRAM), {QStringLiteral("--port"), port});
@@ -144,6 +146,26 @@ TEST_F(EndToEnd, ConnectDownloadAndSaveWithARealPointer) {
                           static_cast<uint8_t>(bytes[3745 + 2 * k]);
         EXPECT_EQ(value, contents.config[k]) << "configuration value " << k;
     }
+
+    // A box that stores one byte of the image wrongly: "Send" ends with the verify list.
+    BoxSimFaults wrong;
+    wrong.wrongImageByte = 69;
+    box_->SetFaults(wrong);
+    box_->ClearLogs();
+    Click(95 + 40, 152 + 12);  // "Send"
+    const auto send = SendChain('3');
+    ASSERT_TRUE(WaitFor([&] { return box_->Received().size() >= send.size(); }, 10000))
+        << "the box received " << box_->Received().size() << " commands of the send";
+    const QString verify =
+        XDoTool({"search", "--sync", "--onlyvisible", "--name", "^Verify failed$"})
+            .section('\n', 0, 0);
+    EXPECT_FALSE(verify.isEmpty()) << "no \"Verify failed\" message box";
+    QThread::msleep(300);
+    const QString verifyShot = QStringLiteral(ARTIFACT_DIR "/e2e-verify-failed.png");
+    QGuiApplication::primaryScreen()->grabWindow(0).save(verifyShot);
+    std::printf("screenshot: %s\n", qPrintable(verifyShot));
+    EXPECT_EQ(QDir(folder_ + "/corvane-zel/backups").entryList({"30012345-*.bin"}).size(), 1)
+        << "the backup before the send";
 }
 
 }  // namespace
