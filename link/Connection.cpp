@@ -139,10 +139,7 @@ void Connection::WriteBackup() {
                             .toStdString());
     }
     qCDebug(lcLink, "%10.3f ms  backup %s", TraceTime(), qPrintable(path));
-    // The newest are kept; the names sort by box and time, so the age comes from the files.
-    QFileInfoList backups =
-        QDir(folder).entryInfoList({QStringLiteral("*.bin")}, QDir::Files, QDir::Time);
-    for (qsizetype k = kBackupsKept; k < backups.size(); ++k) QFile::remove(backups[k].filePath());
+    pruneBackups_ = true;
     SetStatus(QStringLiteral("Backup of box %1 written to %2").arg(serial, path));
 }
 
@@ -230,8 +227,20 @@ void Connection::Report(const std::exception& error) {
     emit Failed(QString::fromStdString(error.what()));
 }
 
+void Connection::PruneBackups() {
+    // The newest are kept; the names sort by box and time, so the age comes from the files.
+    const QFileInfoList backups =
+        QDir(BackupFolder()).entryInfoList({QStringLiteral("*.bin")}, QDir::Files, QDir::Time);
+    for (qsizetype k = kBackupsKept; k < backups.size(); ++k) QFile::remove(backups[k].filePath());
+}
+
 void Connection::AfterExchangeStep() {
     ArmDeadline();
+    // Old backups go a moment after the send's exchanges are over, not on its way.
+    if (pruneBackups_ && vars_.Awaiting == 0) {
+        pruneBackups_ = false;
+        QTimer::singleShot(200, this, &Connection::PruneBackups);
+    }
     const auto outcome = std::exchange(vars_.VerifyOutcome, Variables::Verification::None);
     if (outcome == Variables::Verification::Verified) {
         serialReported_ = false;

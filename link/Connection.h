@@ -81,6 +81,7 @@ class Connection : public QObject, private LinkTrace {
     void WatchLiveStream();
     void SetStatus(const QString& text);
     void WriteBackup();
+    void PruneBackups();
     void Report(const std::exception& error);
     double TraceTime() const;
 
@@ -101,5 +102,6 @@ class Connection : public QObject, private LinkTrace {
     QString lostReason_;
     std::string shownSerial_;
     bool serialReported_ = false;
+    bool pruneBackups_ = false;
     QElapsedTimer traceClock_;
 };

@@ -440,7 +440,8 @@ TEST_F(BoxWindowTest, SendBacksUpTheDownloadedBoxFirst) {
     const QByteArray bytes = file.readAll();
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), expected)
         << "the box as downloaded, not as edited";
-    EXPECT_EQ(QDir(folder).entryList({"*.bin"}, QDir::Files).size(), 100);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return QDir(folder).entryList({"*.bin"}, QDir::Files).size() == 100; }, 2000));
     EXPECT_FALSE(QFile::exists(folder + "/20000000-20250000.bin")) << "the oldest went";
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     qputenv("XDG_DATA_HOME", previous);
