@@ -38,6 +38,12 @@ void ShowDynoLog(FormControls& form, DynoRecord& record, bool reset) {
 
 void RecordDynoLogSample(FormControls& form, Variables& vars, uint16_t rpm, uint16_t ch1,
                          uint16_t ch2, uint16_t ch3) {
+    FileDynoLogSample(form, vars, rpm, ch1, ch2, ch3);
+    ShowCheckedDynoLog(form, vars);
+}
+
+void FileDynoLogSample(FormControls& form, Variables& vars, uint16_t rpm, uint16_t ch1,
+                       uint16_t ch2, uint16_t ch3) {
     TextGrid& table = form.GridByName(Grid::StrGridDynoLog);
     for (int c = 1; c <= 16; ++c) {
         const int64_t point = StrToInt(table.Cell(c, 0));
@@ -54,7 +60,6 @@ void RecordDynoLogSample(FormControls& form, Variables& vars, uint16_t rpm, uint
             break;
         }
     }
-    ShowCheckedDynoLog(form, vars);
 }
 
 void ShowCheckedDynoLog(FormControls& form, Variables& vars) {

@@ -368,7 +368,11 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
                 // Every sample is taken, in order; a table cell that is no number is said
                 // once, not once per message.
                 try {
-                    PresentFrame(link.form, vars, *frame);
+                    if (link.deferLiveShow) {
+                        TakeLiveSample(link.form, vars, frame->live);
+                    } else {
+                        PresentFrame(link.form, vars, *frame);
+                    }
                     vars.LiveErrorShown = false;
                 } catch (const ConversionError&) {
                     if (!liveError) liveError = std::current_exception();

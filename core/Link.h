@@ -47,6 +47,9 @@ struct Link {
     Variables& vars;
     ComPort& port;
     LinkTrace* trace = nullptr;
+    // Live samples are only taken on receipt; whoever set this shows them (ShowLiveState)
+    // at the screen's pace.
+    bool deferLiveShow = false;
 };
 
 // The user's commands below throw LinkError (kBoxStillAnswering), writing nothing, while

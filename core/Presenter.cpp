@@ -16,28 +16,8 @@ Control& C(FormControls& form, Ctl control) {
 }
 
 void PresentLiveSample(FormControls& form, Variables& vars, const LiveSample& s) {
-    vars.LiveRpm = s.rpm;
-    vars.LivePress1 = s.press1;
-    vars.LiveTemp1 = s.temp1;
-    vars.LivePress2 = s.press2;
-    vars.LiveTemp2 = s.temp2;
-    vars.LivePress3 = s.press3;
-    ++vars.LiveMessages;
-
-    C(form, Ctl::LabelRPM).SetCaption("RPM: " + WordToText(vars.LiveRpm));
-    C(form, Ctl::LabelPress1)
-        .SetCaption("CH1: " + WordToText(vars.LivePress1) + " - " + WordToText(vars.LiveTemp1) +
-                    "\xC2\xB0"
-                    "C");
-    C(form, Ctl::LabelPress2)
-        .SetCaption("CH2: " + WordToText(vars.LivePress2) + " - " + WordToText(vars.LiveTemp2) +
-                    "\xC2\xB0"
-                    "C");
-    if (vars.Edition() == '3')
-        C(form, Ctl::LabelPress3).SetCaption("CH3: " + WordToText(vars.LivePress3));
-    RecordDynoLogSample(form, vars, vars.LiveRpm, vars.LivePress1, vars.LivePress2,
-                        vars.LivePress3);
-    TrackLiveRpm(form, vars.LiveRpm);
+    TakeLiveSample(form, vars, s);
+    ShowLiveState(form, vars);
 }
 
 void PresentAck(FormControls& form, Variables& vars, uint8_t answered) {
@@ -56,6 +36,35 @@ void PresentAck(FormControls& form, Variables& vars, uint8_t answered) {
 }
 
 }  // namespace
+
+void TakeLiveSample(FormControls& form, Variables& vars, const LiveSample& s) {
+    vars.LiveRpm = s.rpm;
+    vars.LivePress1 = s.press1;
+    vars.LiveTemp1 = s.temp1;
+    vars.LivePress2 = s.press2;
+    vars.LiveTemp2 = s.temp2;
+    vars.LivePress3 = s.press3;
+    ++vars.LiveMessages;
+    vars.LiveShowDue = true;
+    FileDynoLogSample(form, vars, s.rpm, s.press1, s.press2, s.press3);
+}
+
+void ShowLiveState(FormControls& form, Variables& vars) {
+    vars.LiveShowDue = false;
+    C(form, Ctl::LabelRPM).SetCaption("RPM: " + WordToText(vars.LiveRpm));
+    C(form, Ctl::LabelPress1)
+        .SetCaption("CH1: " + WordToText(vars.LivePress1) + " - " + WordToText(vars.LiveTemp1) +
+                    "\xC2\xB0"
+                    "C");
+    C(form, Ctl::LabelPress2)
+        .SetCaption("CH2: " + WordToText(vars.LivePress2) + " - " + WordToText(vars.LiveTemp2) +
+                    "\xC2\xB0"
+                    "C");
+    if (vars.Edition() == '3')
+        C(form, Ctl::LabelPress3).SetCaption("CH3: " + WordToText(vars.LivePress3));
+    ShowCheckedDynoLog(form, vars);
+    TrackLiveRpm(form, vars.LiveRpm);
+}
 
 void PresentSerialReport(FormControls& form, Variables& vars) {
     const char* chars = reinterpret_cast<const char*>(vars.RxBuffer.data() + 1);

@@ -15,6 +15,12 @@ void PresentSerialReport(FormControls& form, Variables& vars);
 // throw ConversionError from the routines below.
 void PresentFrame(FormControls& form, Variables& vars, const FrameEvent& frame);
 
+// A live sample in two halves, for a display that keeps to the screen's pace: taking it
+// (the live values and the dyno log's records; every sample) and showing the latest state
+// (labels, the dyno log table, the tracked column; as often as the screen shows it).
+void TakeLiveSample(FormControls& form, Variables& vars, const LiveSample& sample);
+void ShowLiveState(FormControls& form, Variables& vars);
+
 // Colours the button of the running program and shows its page, with its curves.
 void MarkActiveProgram(FormControls& form, Variables& vars, uint8_t n);
 // Points the tables at the live RPM: the last column of P1's CH1 RPM row that the RPM has

@@ -44,6 +44,8 @@ struct Variables {
     uint16_t LivePress3 = 0;
     // How many live messages have been handled since start-up.
     uint64_t LiveMessages = 0;
+    // A live sample has been taken and not yet shown.
+    bool LiveShowDue = false;
 
     // The value of the keyboard copy and paste. Stepping is done in 64 bits so that a
     // value near the ends of the 32-bit range moves on rather than wrapping around.

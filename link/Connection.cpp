@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "Conversions.h"
 #include "SaveFile.h"
 #include "TuningFile.h"
 #include "Verify.h"
@@ -51,6 +52,11 @@ Connection::Connection(FormControls& form, Variables& vars, QObject* parent)
     : QObject(parent), vars_(vars), port_(new TApdComPort(this)), link_{form, vars, *port_} {
     port_->setObjectName(QStringLiteral("ApdComPort1"));
     link_.trace = this;
+    // Every sample is taken as it comes; the window shows the latest at the screen's pace.
+    link_.deferLiveShow = true;
+    liveShow_.setSingleShot(true);
+    liveShow_.setTimerType(Qt::PreciseTimer);
+    connect(&liveShow_, &QTimer::timeout, this, &Connection::ShowLive);
     connect(port_, &TApdComPort::TriggerAvail, this, &Connection::ReadAvailable);
     connect(port_, &TApdComPort::ConnectionLost, this, &Connection::OnLost);
     deadline_.setSingleShot(true);
@@ -87,6 +93,7 @@ void Connection::Open(const QString& name) {
 }
 
 void Connection::Close() {
+    ShowLive();
     reconnect_.stop();
     deadline_.stop();
     liveWatch_.stop();
@@ -149,8 +156,27 @@ void Connection::SelectProgram(int n) {
 }
 
 void Connection::SwitchDynoLog() {
+    // The last samples show before the stream stops.
+    if (vars_.DynoLogging != 0) ShowLive();
+    liveShowErrorSaid_ = false;
     ::SwitchDynoLog(link_);
     AfterExchangeStep();
+}
+
+void Connection::ShowLive() {
+    liveShow_.stop();
+    if (!vars_.LiveShowDue) return;
+    try {
+        ShowLiveState(link_.form, vars_);
+        liveShowErrorSaid_ = false;
+    } catch (const ConversionError& error) {
+        // A table cell that is no number: said once, not once a frame.
+        vars_.LiveShowDue = false;
+        if (!liveShowErrorSaid_) {
+            liveShowErrorSaid_ = true;
+            Report(error);
+        }
+    }
 }
 
 QString Connection::StatusText() const {
@@ -236,6 +262,7 @@ void Connection::PruneBackups() {
 
 void Connection::AfterExchangeStep() {
     ArmDeadline();
+    if (vars_.LiveShowDue && !liveShow_.isActive()) liveShow_.start(kLiveShowMs);
     // Old backups go a moment after the send's exchanges are over, not on its way.
     if (pruneBackups_ && vars_.Awaiting == 0) {
         pruneBackups_ = false;
@@ -293,6 +320,7 @@ void Connection::OnDeadline() {
 }
 
 void Connection::OnLost(const QString& reason) {
+    ShowLive();
     deadline_.stop();
     liveWatch_.stop();
     // The port is closed already: the stream is switched off here without a word to it.

@@ -24,6 +24,8 @@ class Connection : public QObject, private LinkTrace {
     static constexpr int kReconnectPollMs = 250;
     // The live stream counts as silent after this long without a message.
     static constexpr int kLiveSilenceMs = 2000;
+    // Live samples are shown at most this often: a screen's frame.
+    static constexpr int kLiveShowMs = 16;
 
     Connection(FormControls& form, Variables& vars, QObject* parent = nullptr);
     ~Connection() override;
@@ -79,6 +81,7 @@ class Connection : public QObject, private LinkTrace {
     void OnLost(const QString& reason);
     void TryReconnect();
     void WatchLiveStream();
+    void ShowLive();
     void SetStatus(const QString& text);
     void WriteBackup();
     void PruneBackups();
@@ -95,6 +98,8 @@ class Connection : public QObject, private LinkTrace {
     QTimer reconnect_;
     QElapsedTimer reconnectClock_;
     QTimer liveWatch_;
+    QTimer liveShow_;
+    bool liveShowErrorSaid_ = false;
     uint64_t liveSeen_ = 0;
     QElapsedTimer liveClock_;
     bool liveSilenceSaid_ = false;

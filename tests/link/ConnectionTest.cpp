@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -94,6 +95,41 @@ TEST_F(ConnectionTest, CloseSwitchesTheStreamOffFirst) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Codes().empty(); }, 2000));
     EXPECT_EQ(Codes(), std::vector<uint8_t>{Cmd::LiveOff3});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !box->LiveOn(); }, 2000));
+}
+
+// At the wire's full rate (about 886 messages a second) every sample is taken, but the
+// labels change at most at a screen's pace, and show the last sample soon after it.
+TEST_F(ConnectionTest, LiveDisplayKeepsToTheScreensPace) {
+    ASSERT_NO_FATAL_FAILURE(Start("30012345"));
+    connection->Download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Codes().size() == 7 && vars.Awaiting == 0; }, 5000));
+    box->SetLiveInterval(std::chrono::microseconds(0));
+    connection->SwitchDynoLog();
+    const Control& rpm = form.ControlByName(Ctl::LabelRPM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vars.LiveMessages > 50; }, 5000));
+    const uint64_t before = vars.LiveMessages;
+    std::string shown = rpm.Caption();
+    int changes = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1000) {
+        QTest::qWait(1);
+        if (rpm.Caption() != shown) {
+            shown = rpm.Caption();
+            ++changes;
+        }
+    }
+    const uint64_t taken = vars.LiveMessages - before;
+    EXPECT_GT(taken, 500u) << "samples taken in a second";
+    EXPECT_LE(changes, 63) << "label changes in a second";
+    EXPECT_GT(changes, 20);
+
+    // The stream pauses: the last sample shows within a frame or so.
+    box->SetLiveInterval(std::chrono::hours(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return vars.LiveMessages == box->LiveSent().size(); }, 2000));
+    QTest::qWait(20);
+    EXPECT_EQ(rpm.Caption(), "RPM: " + std::to_string(box->LiveSent().back().rpm));
+    connection->SwitchDynoLog();
 }
 
 }  // namespace
