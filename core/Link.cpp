@@ -24,7 +24,7 @@ Control& C(Link& link, Ctl control) {
 // Notes what the command `code` just written (`commandBytes` long, code included) waits
 // for, and until when.
 void Await(Variables& vars, uint8_t code, size_t commandBytes) {
-    const CommandSpec* row = FindCommand(code, vars.Edition());
+    const CommandRow* row = FindCommand(code, vars.Edition());
     const uint8_t awaiting = row != nullptr ? row->answerCode : 0;
     vars.Awaiting = awaiting;
     vars.AskedCommand = code;
@@ -205,7 +205,7 @@ void ResetExchange(Variables& vars) {
 }
 
 std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline) {
-    const CommandSpec* row = FindCommand(code);
+    const CommandRow* row = FindCommand(code);
     const std::string what = row != nullptr ? row->what : "the last command";
     return "The box did not answer " + what + " within " + Seconds(deadline) +
            " s. Check that the right port is chosen and that the box is powered.";
@@ -215,7 +215,7 @@ std::string AnswerOverdue(Link& link, std::chrono::steady_clock::time_point now)
     Variables& vars = link.vars;
     if (vars.Awaiting == 0 || vars.DynoLogging != 0 || now < vars.AnswerDue) return {};
     const uint8_t code = vars.AskedCommand;
-    const CommandSpec* row = FindCommand(code, vars.Edition());
+    const CommandRow* row = FindCommand(code, vars.Edition());
     const size_t bytes = row != nullptr ? 1 + row->dataLength + row->answerLength : 1;
     const bool upload = code == Cmd::WriteImage2 || code == Cmd::WriteImage3;
     // The upload's ACK is due from the end of the upload.

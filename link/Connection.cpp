@@ -42,7 +42,7 @@ bool PseudoTerminal(const QString& name) {
 }
 
 const char* CommandName(uint8_t code, char edition) {
-    const CommandSpec* row = FindCommand(code, edition);
+    const CommandRow* row = FindCommand(code, edition);
     return row != nullptr ? row->name : "?";
 }
 

@@ -8,7 +8,7 @@ using A = AnswerKind;
 
 // Both editions share the serial number, the running program, the start time and the
 // program selection; the rest is each edition's own.
-constexpr CommandSpec kCommands[] = {
+constexpr CommandRow kCommands[] = {
     {Cmd::ReadSerial, "ReadSerial", "the request for its serial number", '\0', 0, A::Response,
      Cmd::ReadSerial, 1 + kSerialLength},
     {Cmd::ReadImage2, "ReadImage2", "the request for its maps", '2', 0, A::Response,
@@ -69,20 +69,20 @@ char DialectOf(std::string_view serial) {
     return EditionOf(serial) == '2' ? '2' : '3';
 }
 
-std::span<const CommandSpec> CommandTable() {
+std::span<const CommandRow> CommandTable() {
     return kCommands;
 }
 
-std::vector<CommandSpec> CommandsOf(char edition) {
-    std::vector<CommandSpec> rows;
-    for (const CommandSpec& row : kCommands) {
+std::vector<CommandRow> CommandsOf(char edition) {
+    std::vector<CommandRow> rows;
+    for (const CommandRow& row : kCommands) {
         if (row.edition == '\0' || row.edition == edition) rows.push_back(row);
     }
     return rows;
 }
 
-const CommandSpec* FindCommand(uint8_t code, char edition) {
-    for (const CommandSpec& row : kCommands) {
+const CommandRow* FindCommand(uint8_t code, char edition) {
+    for (const CommandRow& row : kCommands) {
         if (row.code != code) continue;
         if (edition == '\0' || row.edition == '\0' || row.edition == edition) return &row;
     }
@@ -90,13 +90,13 @@ const CommandSpec* FindCommand(uint8_t code, char edition) {
 }
 
 size_t CommandDataLength(uint8_t code) {
-    const CommandSpec* row = FindCommand(code);
+    const CommandRow* row = FindCommand(code);
     return row != nullptr ? row->dataLength : 0;
 }
 
 size_t AnswerLength(uint8_t answerCode) {
     if (answerCode == 0) return 0;
-    for (const CommandSpec& row : kCommands) {
+    for (const CommandRow& row : kCommands) {
         if (row.answer != AnswerKind::None && row.answerCode == answerCode) return row.answerLength;
     }
     return 0;

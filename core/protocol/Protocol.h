@@ -77,7 +77,7 @@ enum class AnswerKind : uint8_t {
     Stream,    // live messages until the stream is switched off
 };
 
-struct CommandSpec {
+struct CommandRow {
     uint8_t code;
     const char* name;
     // For the messages: what the tool asked, as in "did not answer <what>".
@@ -92,13 +92,13 @@ struct CommandSpec {
 };
 
 // Every command of both editions, one row each.
-std::span<const CommandSpec> CommandTable();
+std::span<const CommandRow> CommandTable();
 // The rows of one edition ('2' or '3'): its own commands and the shared ones.
-std::vector<CommandSpec> CommandsOf(char edition);
+std::vector<CommandRow> CommandsOf(char edition);
 // The row of `code` in `edition`'s dialect; nullptr for a code that edition does not have.
 // With edition '\0' the row of either edition (the code alone decides, except 0x15, which
 // is then the 2-channel live switch).
-const CommandSpec* FindCommand(uint8_t code, char edition = '\0');
+const CommandRow* FindCommand(uint8_t code, char edition = '\0');
 // Bytes that follow `code`; 0 for a code no edition has.
 size_t CommandDataLength(uint8_t code);
 // The length of the answer that starts with `code` (a response code, ACK, or the live

@@ -8,13 +8,13 @@ namespace {
 
 struct ProtocolRow {
     char edition;
-    CommandSpec spec;
+    CommandRow command;
 };
 
 std::vector<ProtocolRow> AllRows() {
     std::vector<ProtocolRow> rows;
     for (char edition : {'2', '3'}) {
-        for (const CommandSpec& spec : CommandsOf(edition)) rows.push_back({edition, spec});
+        for (const CommandRow& command : CommandsOf(edition)) rows.push_back({edition, command});
     }
     return rows;
 }
@@ -24,15 +24,15 @@ class ProtocolRowTest : public testing::TestWithParam<ProtocolRow> {};
 TEST_P(ProtocolRowTest, TheBoxAnswersAsTheRowSays) {
     const ProtocolRow& row = GetParam();
     BoxContents box = DefaultBoxContents(row.edition == '2' ? "20054321" : "30012345");
-    std::vector<uint8_t> data(row.spec.dataLength, 0);
+    std::vector<uint8_t> data(row.command.dataLength, 0);
     // A serial number of the same edition, so that the box keeps its dialect.
-    if (row.spec.code == Cmd::WriteSerial) data.assign(box.serial.begin(), box.serial.end());
-    const BoxAnswer answer = HandleBoxCommand(box, row.spec.code, data);
-    switch (row.spec.answer) {
+    if (row.command.code == Cmd::WriteSerial) data.assign(box.serial.begin(), box.serial.end());
+    const BoxAnswer answer = HandleBoxCommand(box, row.command.code, data);
+    switch (row.command.answer) {
         case AnswerKind::Response:
-            ASSERT_EQ(answer.response.size(), row.spec.answerLength);
-            EXPECT_EQ(answer.response[0], row.spec.answerCode);
-            EXPECT_EQ(AnswerLength(row.spec.answerCode), row.spec.answerLength);
+            ASSERT_EQ(answer.response.size(), row.command.answerLength);
+            EXPECT_EQ(answer.response[0], row.command.answerCode);
+            EXPECT_EQ(AnswerLength(row.command.answerCode), row.command.answerLength);
             break;
         case AnswerKind::Ack:
             EXPECT_EQ(answer.response, std::vector<uint8_t>{ACK});
@@ -40,7 +40,7 @@ TEST_P(ProtocolRowTest, TheBoxAnswersAsTheRowSays) {
         case AnswerKind::Stream:
             EXPECT_TRUE(answer.response.empty());
             EXPECT_EQ(answer.live, LiveSwitch::On);
-            EXPECT_EQ(row.spec.answerLength, kLiveMessageLength);
+            EXPECT_EQ(row.command.answerLength, kLiveMessageLength);
             break;
         case AnswerKind::None:
             EXPECT_TRUE(answer.response.empty());
@@ -48,9 +48,9 @@ TEST_P(ProtocolRowTest, TheBoxAnswersAsTheRowSays) {
             break;
     }
     // A command of one edition only is not answered by a box of the other.
-    if (row.spec.edition != '\0') {
+    if (row.command.edition != '\0') {
         BoxContents other = DefaultBoxContents(row.edition == '2' ? "30012345" : "20054321");
-        const BoxAnswer none = HandleBoxCommand(other, row.spec.code, data);
+        const BoxAnswer none = HandleBoxCommand(other, row.command.code, data);
         EXPECT_TRUE(none.response.empty());
         EXPECT_EQ(none.live, LiveSwitch::Unchanged);
     }
@@ -59,7 +59,7 @@ TEST_P(ProtocolRowTest, TheBoxAnswersAsTheRowSays) {
 INSTANTIATE_TEST_SUITE_P(Commands, ProtocolRowTest, testing::ValuesIn(AllRows()),
                          [](const testing::TestParamInfo<ProtocolRow>& info) {
                              return std::string("Box") + info.param.edition + "_" +
-                                    info.param.spec.name;
+                                    info.param.command.name;
                          });
 
 std::vector<uint8_t> Codes(std::span<const uint8_t> chain) {
