@@ -103,6 +103,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     // The routines reach the window through Form1 while it is still being built.
     Form1 = this;
 
+    CreateTables();
     CreateControls();
     WireHandlers();
 
@@ -195,9 +196,12 @@ void TForm1::CreateControls() {
     CreateServicePage();
     for (int program = 1; program <= 9; ++program) CreateProgramPage(program);
     PageControl1->setCurrentIndex(1);
+    // Each page's tables get their views when the page is first shown.
+    TabSheetService->installEventFilter(this);
+    for (int program = 1; program <= 9; ++program) TabSheetP[program]->installEventFilter(this);
 
-    StrGridDynoLog = Place(new TStringGrid("StrGridDynoLog", GridOptions{}, w), "StrGridDynoLog",
-                           12, 621, 892, 104);
+    StrGridDynoLog = GridByName(Grid::StrGridDynoLog).MakeView(w);
+    StrGridDynoLog->setGeometry(12, 621, 892, 104);
     StrGridDynoLog->setFocusPolicy(Qt::ClickFocus);
 
     for (int n = 0; n <= 9; ++n) {
@@ -314,15 +318,6 @@ void TForm1::CreateServicePage() {
     EditNewSerial->setFont(UiFont(16, true));
     EditNewSerial->setMaxLength(8);
 
-    GridOptions confNam{16, 2, 0, 1, 52, 24, false, false, true};
-    StrGridConfNam =
-        Place(new TStringGrid("StrGridConfNam", confNam, page), "StrGridConfNam", 4, 181, 852, 52);
-    StrGridConfNam->setEnabled(false);
-    GridOptions config{16, 1, 0, 0, 52, 24, true, true, true};
-    StrGridConfig =
-        Place(new TStringGrid("StrGridConfig", config, page), "StrGridConfig", 4, 205, 852, 28);
-    StrGridConfig->setFont(UiFont(13, true));
-
     ComboBoxPedalRes = Place(new QComboBox(page), "ComboBoxPedalRes", 137, 133, 72, 24);
     ComboBoxPedalRes->setFont(UiFont(13, true));
     // The 72-pixel box holds "Normal" in bold only with narrow margins beside the text.
@@ -331,13 +326,6 @@ void TForm1::CreateServicePage() {
     NumBoxStartTime = Place(new TNumBox(9, page), "NumBoxStartTime", 20, 133, 33, 27);
     NumBoxStartTime->setFont(UiFont(16, true));
     NumBoxStartTime->setValue(0);
-
-    GridOptions sdNames{2, 5, 1, 0, 110, 20, false, true, false};
-    StrGridSDnames = Place(new TStringGrid("StrGridSDnames", sdNames, page), "StrGridSDnames", 324,
-                           45, 114, 108);
-    GridOptions sdData{2, 5, 0, 0, 120, 20, false, true, true};
-    StrGridSDdata =
-        Place(new TStringGrid("StrGridSDdata", sdData, page), "StrGridSDdata", 437, 45, 245, 108);
 
     StaticText1 = Place(new QLabel(page), "StaticText1", 3, 248, 853, 121);
     StaticText1->setFrameShape(QFrame::Box);
@@ -351,30 +339,86 @@ void TForm1::CreateProgramPage(int program) {
     page->setObjectName(QStringLiteral("TabSheetP%1").arg(program));
     PageControl1->addTab(page, QStringLiteral("P%1").arg(program));
     TabSheetP[program] = page;
+}
 
-    struct TableSlot {
-        const char* suffix;
-        int top;
-        int height;
-        int rows;
+void TForm1::CreateTables() {
+    const auto add = [this](Grid id, const char* name, const GridOptions& options) {
+        namedTables_[static_cast<size_t>(id)] =
+            new TableText(QString::fromLatin1(name), options, this);
     };
-    static const TableSlot kTables[4] = {
-        {"CH1", 0, 105, 4}, {"CH2", 112, 105, 4}, {"CH3", 226, 105, 4}, {"Fuel", 342, 28, 1}};
-    for (int table = 0; table < 4; ++table) {
-        const TableSlot& slot = kTables[table];
-        const QString name = QStringLiteral("StrGridP%1%2").arg(program).arg(slot.suffix);
-        GridOptions options;
-        options.rows = slot.rows;
-        auto* grid = new TStringGrid(name, options, page);
-        grid->setGeometry(0, slot.top, 892, slot.height);
-        programGrids_[program][table] = grid;
+    add(Grid::StrGridConfNam, "StrGridConfNam", {16, 2, 0, 1, 52, 24, false, false, true});
+    add(Grid::StrGridConfig, "StrGridConfig", {16, 1, 0, 0, 52, 24, true, true, true});
+    add(Grid::StrGridSDnames, "StrGridSDnames", {2, 5, 1, 0, 110, 20, false, true, false});
+    add(Grid::StrGridSDdata, "StrGridSDdata", {2, 5, 0, 0, 120, 20, false, true, true});
+    add(Grid::StrGridDynoLog, "StrGridDynoLog", GridOptions{});
+    GridByName(Grid::StrGridConfNam).SetEnabled(false);
+    StrGridConfNam = PageGrid(this, 0, &GridByName(Grid::StrGridConfNam));
+    StrGridConfig = PageGrid(this, 0, &GridByName(Grid::StrGridConfig));
+    StrGridSDnames = PageGrid(this, 0, &GridByName(Grid::StrGridSDnames));
+    StrGridSDdata = PageGrid(this, 0, &GridByName(Grid::StrGridSDdata));
+
+    static const char* const kSuffixes[4] = {"CH1", "CH2", "CH3", "Fuel"};
+    for (int program = 1; program <= 9; ++program) {
+        for (int table = 0; table < 4; ++table) {
+            GridOptions options;
+            options.rows = table == 3 ? 1 : 4;
+            programTables_[program][table] = new TableText(
+                QStringLiteral("StrGridP%1%2").arg(program).arg(kSuffixes[table]), options, this);
+        }
     }
-    const auto& grids = programGrids_[program];
-    if (program == 9) {
+}
+
+void TForm1::MakePageViews(int page) {
+    if (page < 0 || page > 9 || pageViewsMade_[page]) return;
+    pageViewsMade_[page] = true;
+    if (page == 0) {
+        for (Grid id : {Grid::StrGridConfNam, Grid::StrGridConfig, Grid::StrGridSDnames,
+                        Grid::StrGridSDdata}) {
+            GridByName(id).MakeView(TabSheetService);
+        }
+        StrGridConfNam->setGeometry(4, 181, 852, 52);
+        StrGridConfig->setGeometry(4, 205, 852, 28);
+        StrGridConfig->setFont(UiFont(13, true));
+        StrGridSDnames->setGeometry(324, 45, 114, 108);
+        StrGridSDdata->setGeometry(437, 45, 245, 108);
+        // The page's Tab order is its controls' order on the page.
+        QWidget::setTabOrder(EditNewSerial, StrGridConfNam);
+        QWidget::setTabOrder(StrGridConfNam, StrGridConfig);
+        QWidget::setTabOrder(NumBoxStartTime, StrGridSDnames);
+        QWidget::setTabOrder(StrGridSDnames, StrGridSDdata);
+        for (TStringGrid* grid : {StrGridConfNam.get(), StrGridConfig.get()}) {
+            connect(grid, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
+        }
+        connect(StrGridConfig, &TStringGrid::mouseDown, this, &TForm1::StrGridConfigMouseDown);
+        return;
+    }
+    static const QRect kPlaces[4] = {
+        {0, 0, 892, 105}, {0, 112, 892, 105}, {0, 226, 892, 105}, {0, 342, 892, 28}};
+    std::array<TStringGrid*, 4> grids{};
+    for (int table = 0; table < 4; ++table) {
+        grids[table] = programTables_[page][table]->MakeView(TabSheetP[page]);
+        grids[table]->setGeometry(kPlaces[table]);
+        connect(grids[table], &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
+    }
+    // The Tab key walks the tables downwards; on P9 from the fuel row up.
+    if (page == 9) {
         QWidget::setTabOrder(grids[3], grids[2]);
         QWidget::setTabOrder(grids[2], grids[1]);
         QWidget::setTabOrder(grids[1], grids[0]);
+    } else {
+        for (int table = 0; table < 3; ++table)
+            QWidget::setTabOrder(grids[table], grids[table + 1]);
     }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show) {
+        if (watched == TabSheetService) MakePageViews(0);
+        for (int page = 1; page <= 9; ++page) {
+            if (watched == TabSheetP[page]) MakePageViews(page);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::WireHandlers() {
@@ -391,14 +435,8 @@ void TForm1::WireHandlers() {
     connect(ButtonSetRPM, &QPushButton::clicked, this, &TForm1::ButtonSetRPMClick);
     connect(ButtonCopyProg, &QPushButton::clicked, this, &TForm1::ButtonCopyProgClick);
     connect(ButtonPasteProg, &QPushButton::clicked, this, &TForm1::ButtonPasteProgClick);
-    std::vector<TStringGrid*> keyGrids = {StrGridConfNam, StrGridConfig, StrGridDynoLog};
-    for (int n = 1; n <= 9; ++n) {
-        for (TStringGrid* grid : programGrids_[n]) keyGrids.push_back(grid);
-    }
-    for (TStringGrid* grid : keyGrids) {
-        connect(grid, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
-    }
-    connect(StrGridConfig, &TStringGrid::mouseDown, this, &TForm1::StrGridConfigMouseDown);
+    // The tables on the pages are wired when their views are made (MakePageViews).
+    connect(StrGridDynoLog, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
     connect(ComboBoxComPorts, &TComboBox::dropDown, this, &TForm1::ComboBoxComPortsDropDown);
     connect(ComboBoxComPorts, &QComboBox::activated, this, &TForm1::ComboBoxComPortsSelect);
     // A port name typed by hand is as good as one picked from the list.
@@ -432,29 +470,21 @@ void TForm1::WireHandlers() {
     connect(RadioButtP1toP9, &QRadioButton::clicked, this, &TForm1::RadioButtP1toP9Click);
 }
 
-TextGrid& TForm1::ProgramGrid(int program, ProgramTable table) {
-    return *ProgramGridWidget(program, table);
-}
-
-TStringGrid* TForm1::ProgramGridWidget(int program, ProgramTable table) const {
+TableText& TForm1::ProgramGrid(int program, ProgramTable table) {
     if (program < 1 || program > 9) throw std::out_of_range("program number");
-    return programGrids_[program][static_cast<int>(table)];
+    return *programTables_[program].at(static_cast<size_t>(table));
 }
 
-TextGrid& TForm1::GridByName(Grid grid) {
-    switch (grid) {
-        case Grid::StrGridConfig:
-            return *StrGridConfig;
-        case Grid::StrGridConfNam:
-            return *StrGridConfNam;
-        case Grid::StrGridSDnames:
-            return *StrGridSDnames;
-        case Grid::StrGridSDdata:
-            return *StrGridSDdata;
-        case Grid::StrGridDynoLog:
-            return *StrGridDynoLog;
-    }
-    throw std::out_of_range("grid name");
+TStringGrid* TForm1::ProgramGridWidget(int program, ProgramTable table) {
+    TableText& text = ProgramGrid(program, table);
+    MakePageViews(program);
+    return text.View();
+}
+
+TableText& TForm1::GridByName(Grid grid) {
+    const auto at = static_cast<size_t>(grid);
+    if (at >= namedTables_.size()) throw std::out_of_range("grid name");
+    return *namedTables_[at];
 }
 
 Control& TForm1::ControlByName(Ctl control) {
@@ -593,7 +623,7 @@ void TForm1::StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void TForm1::StrGridConfigMouseDown() {
-    Guarded([&] { ConfigRowMouseDown(*StrGridConfig, vars_.Edition()); });
+    Guarded([&] { ConfigRowMouseDown(GridByName(Grid::StrGridConfig), vars_.Edition()); });
 }
 
 void TForm1::SetExtraPorts(const QStringList& ports) {

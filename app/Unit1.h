@@ -25,6 +25,25 @@
 #include "Variables.h"
 #include "Widgets.h"
 
+class TForm1;
+
+// A table's view on a page whose views are made when the page is first shown. Reaching
+// the view through this pointer makes the page's views now.
+class PageGrid {
+  public:
+    PageGrid() = default;
+    PageGrid(TForm1* form, int page, TableText* table) : form_(form), page_(page), table_(table) {}
+    TStringGrid* get() const;
+    TStringGrid* operator->() const { return get(); }
+    TStringGrid& operator*() const { return *get(); }
+    operator TStringGrid*() const { return get(); }  // NOLINT: used like the view itself
+
+  private:
+    TForm1* form_ = nullptr;
+    int page_ = 0;
+    TableText* table_ = nullptr;
+};
+
 class TForm1 : public QMainWindow, public FormControls {
     Q_OBJECT
   public:
@@ -40,14 +59,20 @@ class TForm1 : public QMainWindow, public FormControls {
     Connection& BoxConnection() { return *connection_; }
 
     // FormControls
-    TextGrid& ProgramGrid(int program, ProgramTable table) override;
-    TextGrid& GridByName(Grid grid) override;
+    // The tables' texts, whether or not their views have been made.
+    TableText& ProgramGrid(int program, ProgramTable table) override;
+    TableText& GridByName(Grid grid) override;
     Control& ControlByName(Ctl control) override;
     ChartSeries& Series(int chart) override;
     int PageIndex() const override;
     void SetPageIndex(int index) override;
 
-    TStringGrid* ProgramGridWidget(int program, ProgramTable table) const;
+    // The view of a program's table, made now if its page has not been shown yet.
+    TStringGrid* ProgramGridWidget(int program, ProgramTable table);
+    // Whether the views of a page (0: "Service", n: program n) have been made.
+    bool PageViewsMade(int page) const { return pageViewsMade_.at(static_cast<size_t>(page)); }
+    // Makes the views of a page unless they exist; the page does so when first shown.
+    void MakePageViews(int page);
 
     // What a double click on the logo does with the website address; tests replace it.
     static void SetUrlOpener(std::function<void(const QUrl&)> opener);
@@ -123,12 +148,12 @@ class TForm1 : public QMainWindow, public FormControls {
     QLabel* LabSENTchs;
     QLabel* LabSENTsd;
     QLineEdit* EditNewSerial;
-    TStringGrid* StrGridConfNam;
-    TStringGrid* StrGridConfig;
+    PageGrid StrGridConfNam;
+    PageGrid StrGridConfig;
     QComboBox* ComboBoxPedalRes;
     QSpinBox* NumBoxStartTime;
-    TStringGrid* StrGridSDnames;
-    TStringGrid* StrGridSDdata;
+    PageGrid StrGridSDnames;
+    PageGrid StrGridSDdata;
     QLabel* StaticText1;
 
     QPushButton* ButtonP9() const { return ButtonP[9]; }
@@ -172,7 +197,11 @@ class TForm1 : public QMainWindow, public FormControls {
     void RadioButtP0Click();
     void RadioButtP1toP9Click();
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    void CreateTables();
     void CreateControls();
     void CreateServicePage();
     void CreateProgramPage(int program);
@@ -191,9 +220,16 @@ class TForm1 : public QMainWindow, public FormControls {
     QFutureWatcher<QStringList>* portScan_ = nullptr;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;
-    std::array<std::array<TStringGrid*, 4>, 10> programGrids_{};  // [program][table]
+    std::array<std::array<TableText*, 4>, 10> programTables_{};  // [program][table]
+    std::array<TableText*, 5> namedTables_{};                    // by Grid
+    std::array<bool, 10> pageViewsMade_{};                       // [page]
     std::map<Ctl, WidgetControl> controls_;
 };
+
+inline TStringGrid* PageGrid::get() const {
+    if (table_->View() == nullptr) form_->MakePageViews(page_);
+    return table_->View();
+}
 
 // The one main window.
 extern TForm1* Form1;

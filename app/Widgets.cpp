@@ -211,7 +211,11 @@ Qt::ItemFlags CellModel::flags(const QModelIndex& index) const {
 }
 
 TStringGrid::TStringGrid(const QString& name, const GridOptions& options, QWidget* parent)
-    : QTableView(parent), model_(new CellModel(options, this)) {
+    : TStringGrid(name, options, nullptr, parent) {}
+
+TStringGrid::TStringGrid(const QString& name, const GridOptions& options, CellModel* model,
+                         QWidget* parent)
+    : QTableView(parent), model_(model != nullptr ? model : new CellModel(options, this)) {
     setObjectName(name);
     setModel(model_);
     horizontalHeader()->hide();
@@ -322,6 +326,102 @@ QModelIndex TStringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     const QModelIndex next = QTableView::moveCursor(action, modifiers);
     if (next.isValid() && IsFixed(next.column(), next.row())) return currentIndex();
     return next;
+}
+
+TableText::TableText(const QString& name, const GridOptions& options, QObject* owner)
+    : name_(name),
+      options_(options),
+      model_(new CellModel(options, owner)),
+      widths_(static_cast<size_t>(options.cols), options.colWidth) {
+    // Where a view makes its first free cell current, so does the table without one.
+    if (options.fixedCols < options.cols && options.fixedRows < options.rows) {
+        col_ = options.fixedCols;
+        row_ = options.fixedRows;
+    }
+}
+
+TStringGrid* TableText::MakeView(QWidget* parent) {
+    if (view_ != nullptr) return view_;
+    view_ = new TStringGrid(name_, options_, model_, parent);
+    for (int col = 0; col < ColCount(); ++col) {
+        if (widths_[static_cast<size_t>(col)] != options_.colWidth) {
+            view_->setColumnWidth(col, widths_[static_cast<size_t>(col)]);
+        }
+    }
+    if (selected_) view_->setCurrentCell(row_, col_);
+    if (colored_) view_->SetColor(color_);
+    view_->setEnabled(enabled_);
+    if (parent != nullptr && parent->isVisible()) view_->show();
+    return view_;
+}
+
+std::string TableText::Cell(int col, int row) const {
+    return model_->Text(col, row).toStdString();
+}
+
+void TableText::SetCell(int col, int row, const std::string& text) {
+    model_->SetText(col, row, QString::fromStdString(text));
+}
+
+void TableText::MarkCell(int col, int row, const std::string& tip) {
+    model_->Mark(col, row, QString::fromStdString(tip));
+}
+
+int TableText::Col() const {
+    return view_ != nullptr ? view_->Col() : col_;
+}
+
+int TableText::Row() const {
+    return view_ != nullptr ? view_->Row() : row_;
+}
+
+void TableText::SetCol(int col) {
+    if (view_ != nullptr) return view_->SetCol(col);
+    if (col < 0 || col >= ColCount()) throw std::out_of_range("grid column");
+    col_ = col;
+    row_ = std::max(row_, 0);
+    selected_ = true;
+}
+
+void TableText::SetRow(int row) {
+    if (view_ != nullptr) return view_->SetRow(row);
+    if (row < 0 || row >= RowCount()) throw std::out_of_range("grid row");
+    row_ = row;
+    col_ = std::max(col_, 0);
+    selected_ = true;
+}
+
+bool TableText::Enabled() const {
+    return view_ != nullptr ? view_->Enabled() : enabled_;
+}
+
+void TableText::SetEnabled(bool enabled) {
+    if (view_ != nullptr) return view_->SetEnabled(enabled);
+    enabled_ = enabled;
+}
+
+TColor TableText::Color() const {
+    return view_ != nullptr ? view_->Color() : color_;
+}
+
+void TableText::SetColor(TColor color) {
+    if (view_ != nullptr) return view_->SetColor(color);
+    color_ = color;
+    colored_ = true;
+}
+
+int TableText::ColWidth(int col) const {
+    if (view_ != nullptr) return view_->ColWidth(col);
+    return widths_.at(static_cast<size_t>(col));
+}
+
+void TableText::SetColWidth(int col, int width) {
+    if (view_ != nullptr) return view_->SetColWidth(col, width);
+    widths_.at(static_cast<size_t>(col)) = width;
+}
+
+bool TableText::Focused() const {
+    return view_ != nullptr && view_->Focused();
 }
 
 TNumBox::TNumBox(int maximum, QWidget* parent) : QSpinBox(parent), ownMaximum_(maximum) {

@@ -82,7 +82,10 @@ class CellModel : public QAbstractTableModel {
 class TStringGrid : public QTableView, public TextGrid {
     Q_OBJECT
   public:
+    // A grid with texts of its own.
     TStringGrid(const QString& name, const GridOptions& options, QWidget* parent);
+    // A grid that shows `model`, which someone else owns and which outlives it.
+    TStringGrid(const QString& name, const GridOptions& options, CellModel* model, QWidget* parent);
 
     int ColCount() const override { return model_->columnCount(); }
     int RowCount() const override { return model_->rowCount(); }
@@ -138,6 +141,54 @@ class TStringGrid : public QTableView, public TextGrid {
     CellModel* model_;
     bool fixedView_ = false;
     TColor color_ = clWindow;
+};
+
+// One table of the window: its texts, and its view once that is made. Until then the
+// current cell, the enabled state, the colour and the column widths are kept here and
+// handed to the view when it is made; from then on the view holds them. The window makes
+// the views of a page when the page is first shown, so a table on a page never looked at
+// costs its texts only.
+class TableText : public TextGrid {
+  public:
+    TableText(const QString& name, const GridOptions& options, QObject* owner);
+
+    const QString& Name() const { return name_; }
+    CellModel& Model() const { return *model_; }
+    TStringGrid* View() const { return view_; }
+    // Makes the view as a child of `parent`, shown if the parent is.
+    TStringGrid* MakeView(QWidget* parent);
+
+    int ColCount() const override { return model_->columnCount(); }
+    int RowCount() const override { return model_->rowCount(); }
+    std::string Cell(int col, int row) const override;
+    void SetCell(int col, int row, const std::string& text) override;
+    void MarkCell(int col, int row, const std::string& tip) override;
+    QString CellMark(int col, int row) const { return model_->MarkOf(col, row); }
+    int Col() const override;
+    int Row() const override;
+    void SetCol(int col) override;
+    void SetRow(int row) override;
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+    TColor Color() const override;
+    void SetColor(TColor color) override;
+    int ColWidth(int col) const override;
+    void SetColWidth(int col, int width) override;
+    bool Focused() const override;
+
+  private:
+    QString name_;
+    GridOptions options_;
+    CellModel* model_;
+    TStringGrid* view_ = nullptr;
+    // The view's state while there is no view.
+    int col_ = -1;
+    int row_ = -1;
+    bool selected_ = false;  // the current cell was set, which also selects it
+    bool enabled_ = true;
+    bool colored_ = false;
+    TColor color_ = clWindow;
+    std::vector<int> widths_;
 };
 
 // A whole-number box whose own range is for the user; a value beyond it, as the box may

@@ -133,7 +133,7 @@ TEST_F(EditingTest, KeysInOtherTablesNeitherEditNorRedraw) {
     form->PageControl1->setCurrentIndex(0);
     form->PageControl1->setCurrentIndex(1);  // charts now show 9 ...
     Grid(1, PT::CH1)->SetCell(1, 1, "8");    // ... and the table 8
-    for (TStringGrid* grid : {form->StrGridConfig, form->StrGridDynoLog}) {
+    for (TStringGrid* grid : {form->StrGridConfig.get(), form->StrGridDynoLog}) {
         if (grid == form->StrGridConfig) form->PageControl1->setCurrentIndex(0);
         grid->setFocus();
         grid->setCurrentCell(0, grid == form->StrGridConfig ? 0 : 1);

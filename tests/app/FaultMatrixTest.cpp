@@ -315,9 +315,9 @@ class FaultMatrix : public testing::Test {
     // Changes the tables that "Send" writes: a cell in two programs, the configuration,
     // the start time and, on a 3-channel box, the pedal response.
     void EditTables() const {
-        form->ProgramGridWidget(3, PT::CH2)->SetCell(5, 1, "-1234");
-        form->ProgramGridWidget(7, PT::CH1)->SetCell(16, 3, "4321");
-        form->StrGridConfig->SetCell(0, 0, "7");
+        form->ProgramGrid(3, PT::CH2).SetCell(5, 1, "-1234");
+        form->ProgramGrid(7, PT::CH1).SetCell(16, 3, "4321");
+        form->GridByName(Grid::StrGridConfig).SetCell(0, 0, "7");
         form->NumBoxStartTime->setValue(6);
         if (ThreeChannel(serial)) form->ComboBoxPedalRes->setCurrentIndex(2);
     }

@@ -46,7 +46,8 @@ class FilesTest : public WindowTest {
 TEST_F(FilesTest, ThreeChannelSaveAndOpenRestoreEveryText) {
     form->Vars().BoxSerial = "31234567";
     FillDistinct(*form);
-    for (int k = 0; k < 16; ++k) form->StrGridConfig->SetCell(k, 0, std::to_string(65535 - k));
+    for (int k = 0; k < 16; ++k)
+        form->GridByName(Grid::StrGridConfig).SetCell(k, 0, std::to_string(65535 - k));
     const auto tables = AllProgramTexts(*form);
 
     Save(dir / "tune");
@@ -65,17 +66,17 @@ TEST_F(FilesTest, ThreeChannelSaveAndOpenRestoreEveryText) {
     EXPECT_EQ(bytes[3775], 0xF0);
 
     for (int n = 1; n <= 9; ++n) Grid(n, PT::CH2)->SetCell(8, 1, "edited");
-    form->StrGridConfig->SetCell(3, 0, "edited");
+    form->GridByName(Grid::StrGridConfig).SetCell(3, 0, "edited");
     Open(dir / "tune.bin");
     EXPECT_EQ(AllProgramTexts(*form), tables);
-    EXPECT_EQ(form->StrGridConfig->Cell(3, 0), "65532");
+    EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(3, 0), "65532");
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 TEST_F(FilesTest, TwoChannelSaveAndOpenIntoAThreeChannelWindow) {
     form->Vars().BoxSerial = "21234567";
     FillDistinct(*form);
-    form->StrGridConfig->SetCell(0, 0, "200");
+    form->GridByName(Grid::StrGridConfig).SetCell(0, 0, "200");
     Save(dir / "two");
     const std::vector<uint8_t> bytes = ReadBytes(dir / "two.bin");
     ASSERT_EQ(bytes.size(), 2305u);
@@ -85,16 +86,16 @@ TEST_F(FilesTest, TwoChannelSaveAndOpenIntoAThreeChannelWindow) {
     ApplyEditionLayout(*form, '3');
     FillDistinct(*form);
     for (int n = 1; n <= 9; ++n) Grid(n, PT::CH1)->SetCell(1, 0, "x");
-    form->StrGridConfig->SetCell(0, 0, "1");
-    form->StrGridConfig->SetCell(1, 0, "keep");
+    form->GridByName(Grid::StrGridConfig).SetCell(0, 0, "1");
+    form->GridByName(Grid::StrGridConfig).SetCell(1, 0, "keep");
     Open(dir / "two.bin");
     for (int n = 1; n <= 9; ++n) {
         EXPECT_EQ(Grid(n, PT::CH1)->Cell(1, 0), ValueAt(n, 0, 1, 0));
         EXPECT_EQ(Grid(n, PT::CH3)->Cell(16, 3), "0");
         EXPECT_EQ(Grid(n, PT::Fuel)->Cell(1, 0), "0");
     }
-    EXPECT_EQ(form->StrGridConfig->Cell(0, 0), "200");
-    EXPECT_EQ(form->StrGridConfig->Cell(1, 0), "keep");
+    EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(0, 0), "200");
+    EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(1, 0), "keep");
     EXPECT_EQ(form->Vars().BoxSerial, "31234567") << "opening a file leaves the edition";
 }
 
@@ -229,7 +230,7 @@ TEST(FileList, ListsTheWorkingFoldersBinFilesAndOpensOnDoubleClick) {
         EXPECT_TRUE(errors.isEmpty());
         window.FileListBox1->setCurrentRow(1);
         window.FileListBox1DblClick();
-        EXPECT_EQ(window.ProgramGridWidget(9, PT::CH2)->Cell(16, 3), ValueAt(9, 1, 16, 3));
+        EXPECT_EQ(window.ProgramGrid(9, PT::CH2).Cell(16, 3), ValueAt(9, 1, 16, 3));
         EXPECT_TRUE(errors.isEmpty());
 
         window.FileListBox1->setCurrentRow(0);

@@ -102,6 +102,10 @@ class LayoutTest : public WindowTest, public testing::WithParamInterface<Control
 
 TEST_P(LayoutTest, ControlIsInPlace) {
     const ControlRow& row = GetParam();
+    // A page's tables are made when the page is first shown.
+    if (auto* page = form->findChild<QWidget*>(row.parent)) {
+        if (form->PageControl1->indexOf(page) >= 0) form->PageControl1->setCurrentWidget(page);
+    }
     auto* widget = form->findChild<QWidget*>(row.name);
     ASSERT_NE(widget, nullptr) << row.name;
     EXPECT_EQ(widget->parentWidget()->objectName(), row.parent);

@@ -43,7 +43,7 @@ struct Scene {
             [&] { return box.Received().size() >= count && form.Vars().Awaiting == 0; }, ms);
     }
     std::string Cell(int program, ProgramTable table, int col, int row) const {
-        return form.ProgramGridWidget(program, table)->Cell(col, row);
+        return form.ProgramGrid(program, table).Cell(col, row);
     }
     // The value the box holds for a cell of the 3-channel layout.
     std::string BoxValue(int program, ProgramTable table, int col, int row) const {
@@ -187,9 +187,9 @@ TEST_P(DownloadWindowTest, DownloadFillsTheWindowAndSendWritesItBack) {
         return std::to_string(static_cast<int16_t>((image[offset] << 8) | image[offset + 1]));
     };
     EXPECT_EQ(Grid(1, PT::CH1)->Cell(1, 0), value(0));
-    EXPECT_EQ(form->ProgramGridWidget(9, PT::CH2)->Cell(16, 3),
+    EXPECT_EQ(form->ProgramGrid(9, PT::CH2).Cell(16, 3),
               value(three ? 8 * 416 + 7 * 32 + 30 : 2302));
-    EXPECT_EQ(form->StrGridConfig->Cell(0, 0),
+    EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(0, 0),
               std::to_string(three ? contents.config[0] : contents.config[0] & 0xFF));
     EXPECT_EQ(form->NumBoxStartTime->value(), contents.startTime);
     if (three) {
@@ -205,7 +205,7 @@ TEST_P(DownloadWindowTest, DownloadFillsTheWindowAndSendWritesItBack) {
     // Send what the tables hold, edited; the box stores it and the read-back changes nothing.
     Grid(3, PT::CH2)->SetCell(5, 1, "-32768");
     Grid(9, PT::CH1)->SetCell(16, 3, "32767");
-    form->StrGridConfig->SetCell(0, 0, three ? "65535" : "255");
+    form->GridByName(Grid::StrGridConfig).SetCell(0, 0, three ? "65535" : "255");
     form->NumBoxStartTime->setValue(6);
     const auto tables = AllProgramTexts(*form);
     std::vector<uint8_t> expected(three ? kImageSize3 : kImageSize2);
@@ -676,7 +676,7 @@ const UserCase kUserCases[] = {
      .pacing = true,
      .act =
          [](Scene& s) {
-             s.form.ProgramGridWidget(2, ProgramTable::CH1)->SetCell(4, 1, "123");
+             s.form.ProgramGrid(2, ProgramTable::CH1).SetCell(4, 1, "123");
              s.box.ClearLogs();
              s.form.ButtonSend->click();
              ASSERT_TRUE(s.WaitUntil([&] {

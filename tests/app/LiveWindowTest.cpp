@@ -178,7 +178,7 @@ TEST_F(LiveWindowTest, WireRateStreamForTenSecondsLosesNothing) {
 
 TEST_F(LiveWindowTest, BadRpmCellIsReportedOnceWhileTheStreamRuns) {
     ASSERT_NO_FATAL_FAILURE(Start("30012345"));
-    form->ProgramGridWidget(1, ProgramTable::CH1)->SetCell(16, 0, "top");
+    form->ProgramGrid(1, ProgramTable::CH1).SetCell(16, 0, "top");
     form->ButtonDynoLog->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= 10; }, 5000));
     EXPECT_EQ(errors, QStringList({"'top' is not a valid integer value"}));

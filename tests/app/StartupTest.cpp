@@ -26,7 +26,56 @@ TEST_F(WindowTest, EveryValueCellReadsZeroAfterStart) {
             }
         }
     }
-    for (int col = 0; col < 16; ++col) EXPECT_EQ(form->StrGridConfig->Cell(col, 0), "0");
+    for (int col = 0; col < 16; ++col)
+        EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(col, 0), "0");
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(WindowTest, PagesGetTheirTablesWhenFirstShown) {
+    // Only the page shown at start has its tables' views; the others hold their texts.
+    EXPECT_TRUE(form->PageViewsMade(1));
+    for (int page : {0, 2, 3, 4, 5, 6, 7, 8, 9}) {
+        EXPECT_FALSE(form->PageViewsMade(page)) << page;
+        EXPECT_EQ(form->PageControl1->widget(page)->findChildren<TStringGrid*>().size(), 0);
+    }
+    EXPECT_EQ(form->ProgramGrid(5, PT::CH2).Cell(0, 3), "MULTI%_2");
+    EXPECT_FALSE(form->ProgramGrid(5, PT::CH3).Enabled());
+
+    // What the routines set meanwhile reaches the view when the page is shown.
+    TableText& table = form->ProgramGrid(5, PT::CH1);
+    table.SetCell(7, 2, "-123");
+    table.SetCol(7);
+    table.SetRow(2);
+    table.SetColWidth(3, 61);
+    table.MarkCell(7, 2, "was 5");
+    form->GridByName(Grid::StrGridConfig).SetCell(2, 0, "777");
+    EXPECT_FALSE(form->PageViewsMade(5));
+
+    form->PageControl1->setCurrentIndex(5);
+    ASSERT_TRUE(form->PageViewsMade(5));
+    TStringGrid* view = table.View();
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_EQ(view, Grid(5, PT::CH1));
+    EXPECT_EQ(view->model()->data(view->model()->index(2, 7)).toString(), "-123");
+    EXPECT_EQ(view->currentColumn(), 7);
+    EXPECT_EQ(view->currentRow(), 2);
+    EXPECT_EQ(view->columnWidth(3), 61);
+    EXPECT_EQ(view->CellMark(7, 2), "was 5");
+    EXPECT_FALSE(Grid(5, PT::CH3)->isEnabled());
+    EXPECT_EQ(Grid(5, PT::CH3)->Color(), clSilver);
+
+    // The view and the table are one from now on, both ways.
+    view->SetCell(8, 2, "55");
+    EXPECT_EQ(table.Cell(8, 2), "55");
+    EXPECT_EQ(table.Col(), 7);
+
+    form->PageControl1->setCurrentIndex(0);
+    ASSERT_TRUE(form->PageViewsMade(0));
+    EXPECT_TRUE(form->StrGridConfig->isVisible());
+    EXPECT_EQ(form->StrGridConfig->Cell(2, 0), "777");
+    EXPECT_FALSE(form->StrGridConfNam->isEnabled());
+    EXPECT_FALSE(form->PageViewsMade(4));
     EXPECT_TRUE(errors.isEmpty());
 }
 
@@ -46,11 +95,13 @@ TEST_F(WindowTest, StartUpStateOfTheControls) {
     EXPECT_EQ(form->ComboBoxPedalRes->currentText(), "Normal");
     EXPECT_FALSE(form->ComboBoxPedalRes->isEnabled());
 
-    EXPECT_EQ(form->StrGridConfNam->Cell(0, 0), "RPM pls.");
-    for (int col = 1; col < 16; ++col) EXPECT_EQ(form->StrGridConfNam->Cell(col, 0), "");
+    EXPECT_EQ(form->GridByName(Grid::StrGridConfNam).Cell(0, 0), "RPM pls.");
+    for (int col = 1; col < 16; ++col)
+        EXPECT_EQ(form->GridByName(Grid::StrGridConfNam).Cell(col, 0), "");
     const char* sentRows[5] = {"Manufacturer ($05):", "OEM codes ($90-97):", "Sensor type ($03):",
                                "Protocol rev. ($06):", "Error/status ($01):"};
-    for (int row = 0; row < 5; ++row) EXPECT_EQ(form->StrGridSDnames->Cell(0, row), sentRows[row]);
+    for (int row = 0; row < 5; ++row)
+        EXPECT_EQ(form->GridByName(Grid::StrGridSDnames).Cell(0, row), sentRows[row]);
     EXPECT_EQ(form->NumBoxStartTime->value(), 0);
     EXPECT_EQ(form->NumBoxStartTime->maximum(), 9);
     EXPECT_EQ(form->EditNewSerial->maxLength(), 8);
