@@ -19,6 +19,7 @@
 #include <QValueAxis>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 QFont UiFont(int pixelSize, bool bold) {
     static const QString family = [] {
@@ -78,11 +79,18 @@ QStyle* TightComboStyle() {
     return style;
 }
 
+int LabelTextWidth(const QLabel* label, const QString& text) {
+    // What the label's size hint gives for one plain line, without laying the text out.
+    const QMargins margins = label->contentsMargins();
+    return static_cast<int>(std::ceil(QFontMetricsF(label->font()).horizontalAdvance(text))) +
+           margins.left() + margins.right() + 2 * label->margin();
+}
+
 void SetLabelText(QLabel* label, const QString& text) {
     label->setText(text);
     // Labels that show live values grow with their text, as far as it reaches.
     if (label->property("autoSize").toBool()) {
-        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+        label->resize(std::max(label->width(), LabelTextWidth(label, text)), label->height());
     }
 }
 
@@ -101,7 +109,7 @@ class FixedCellDelegate : public QStyledItemDelegate {
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         if (!grid_->IsFixed(index.column(), index.row())) {
-            QStyledItemDelegate::paint(painter, option, index);
+            PaintValueCell(painter, option, index);
             return;
         }
         QStyleOptionHeader header;
@@ -119,6 +127,56 @@ class FixedCellDelegate : public QStyledItemDelegate {
         grid_->style()->drawControl(QStyle::CE_HeaderSection, &header, painter, widget);
         header.rect = option.rect.adjusted(3, 0, -2, 0);
         grid_->style()->drawControl(QStyle::CE_HeaderLabel, &header, painter, widget);
+        painter->restore();
+    }
+
+    // A value cell as the style draws an item (background, text, focus frame), with the text
+    // drawn as one run: a cell holds one short line, which needs no text layout. (The
+    // style's own item text goes through a full text layout, the dearest part of painting a
+    // table; the live display repaints cells many times a second.)
+    void PaintValueCell(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QStyle* style = grid_->style();
+        painter->save();
+        painter->setClipRect(opt.rect);
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, grid_);
+        if (!opt.text.isEmpty()) {
+            QPalette::ColorGroup group =
+                (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+            if (group == QPalette::Normal && !(opt.state & QStyle::State_Active))
+                group = QPalette::Inactive;
+            painter->setPen(opt.palette.color(group, (opt.state & QStyle::State_Selected)
+                                                         ? QPalette::HighlightedText
+                                                         : QPalette::Text));
+            const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1;
+            // A cell has neither a check box nor an icon: its text has the whole cell.
+            const QRect area = opt.rect.adjusted(margin, 0, -margin, 0);
+            const QFontMetrics& metrics = opt.fontMetrics;
+            QString text = opt.text;
+            int width = metrics.horizontalAdvance(text);
+            if (width > area.width()) {
+                text = metrics.elidedText(text, opt.textElideMode, area.width());
+                width = metrics.horizontalAdvance(text);
+            }
+            const QRect line = QStyle::alignedRect(opt.direction, opt.displayAlignment,
+                                                   QSize(width, metrics.height()), area);
+            painter->setFont(opt.font);
+            painter->drawText(QPoint(line.left(), line.top() + metrics.ascent()), text);
+        }
+        if (opt.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(opt);
+            focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &opt, grid_);
+            focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+            const QPalette::ColorGroup group =
+                (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+            focus.backgroundColor =
+                opt.palette.color(group, (opt.state & QStyle::State_Selected) ? QPalette::Highlight
+                                                                              : QPalette::Window);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, grid_);
+        }
         painter->restore();
     }
 
@@ -477,7 +535,9 @@ void TComboBox::showPopup() {
 }
 
 TChart::TChart(QWidget* parent) : QChartView(parent) {
-    auto* chart = new QChart();
+    // The view comes with a chart of its own; a second one would cost a scene and a layout
+    // more.
+    QChart* chart = this->chart();
     chart->legend()->hide();
     chart->setTitle(QString());
     chart->setBackgroundRoundness(0);
@@ -506,7 +566,6 @@ TChart::TChart(QWidget* parent) : QChartView(parent) {
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, true);
     setFrameShape(QFrame::NoFrame);
 }

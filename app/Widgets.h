@@ -31,6 +31,10 @@ QColor ToQColor(TColor color);
 // One instance, shared by the controls that use it.
 QStyle* TightComboStyle();
 
+// The width a label needs to show `text` on one line: what its size hint gives for it, for
+// much less work.
+int LabelTextWidth(const QLabel* label, const QString& text);
+
 // Sets a label's text; a label marked "autoSize" widens to show all of it.
 void SetLabelText(QLabel* label, const QString& text);
 
