@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QLineSeries>
@@ -12,12 +11,6 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <cstdio>
-static QElapsedTimer gT;
-static void P(const char* w) {
-    fprintf(stderr, "  %s %lld\n", w, gT.nsecsElapsed() / 1000);
-    gT.restart();
-}
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "ErrorGuard.h"
@@ -110,21 +103,15 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     // The routines reach the window through Form1 while it is still being built.
     Form1 = this;
 
-    gT.start();
     CreateTables();
-    P("tables");
     CreateControls();
-    P("controls");
     WireHandlers();
-    P("wire");
 
     FillPortListInBackground();
     ComboBoxPedalRes->addItems(
         {QStringLiteral("Lazy"), QStringLiteral("Normal"), QStringLiteral("Insane")});
     ComboBoxPedalRes->setCurrentIndex(1);
-    P("ports+combo");
     InitialiseTables(*this, vars_);
-    P("init");
 
     for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
         FileListBox1->addItem(QString::fromStdString(name));
@@ -166,7 +153,6 @@ void TForm1::CreateControls() {
         move(screen->availableGeometry().center() - QPoint(1131 / 2, 768 / 2));
     }
 
-    P("before QWidget* w = content");
     QWidget* w = content_;
     ButtonConnect = MakePictureButton(w, "ButtonConnect", "Connect", ConnectPicture(), 8, 8);
     ButtonConnect->setEnabled(false);
@@ -183,13 +169,11 @@ void TForm1::CreateControls() {
     Label1 = MakeLabel(w, "Label1", "Dyno log", 424, 602, 56, 16, 13, true);
     LabelPress3 = MakeLabel(w, "LabelPress3", "CH3:", 277, 111, 39, 19, 16, true);
 
-    P("before Image1 = Place(");
     Image1 = Place(new TImage(w), "Image1", 930, 17, 162, 88);
     Image1->setPixmap(LogoPicture());
     Image1->setAlignment(Qt::AlignCenter);
     Image1->setToolTip(QStringLiteral("Double click to visit website"));
 
-    P("before ComboBoxComPorts = P");
     ComboBoxComPorts = Place(new TComboBox(w), "ComboBoxComPorts", 8, 111, 81, 21);
     ComboBoxComPorts->setEditable(true);
     ComboBoxComPorts->setInsertPolicy(QComboBox::NoInsert);
@@ -206,7 +190,6 @@ void TForm1::CreateControls() {
     ButtonDynoLog = MakeButton(w, "ButtonDynoLog", "Dyno log ON", 308, 8, 81, 25);
     ButtonDynoLog->setEnabled(false);
 
-    P("before PageControl1 = Place");
     PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, 186, 900, 407);
     PageControl1->setTabPosition(QTabWidget::South);
     PageControl1->setUsesScrollButtons(false);
@@ -217,12 +200,10 @@ void TForm1::CreateControls() {
     TabSheetService->installEventFilter(this);
     for (int program = 1; program <= 9; ++program) TabSheetP[program]->installEventFilter(this);
 
-    P("before StrGridDynoLog = Gri");
     StrGridDynoLog = GridByName(Grid::StrGridDynoLog).MakeView(w);
     StrGridDynoLog->setGeometry(12, 621, 892, 104);
     StrGridDynoLog->setFocusPolicy(Qt::ClickFocus);
 
-    P("before for (int n = 0; n <=");
     for (int n = 0; n <= 9; ++n) {
         const QByteArray name = "ButtonP" + QByteArray::number(n);
         ButtonP[n] = MakeButton(w, name.constData(), QString::number(n), 424 + 30 * n, 140, 30, 40);
@@ -231,7 +212,6 @@ void TForm1::CreateControls() {
     ButtonResetLog = MakeButton(w, "ButtonResetLog", "Reset log P>0", 395, 8, 89, 25);
     ButtonSetRPM = MakeButton(w, "ButtonSetRPM", "Set RPM to ALL", 698, 8, 90, 25);
 
-    P("before GroupBox1 =");
     GroupBox1 =
         Place(new QGroupBox(QStringLiteral("Channel copy"), w), "GroupBox1", 794, 67, 110, 113);
     CheckBoxCopySend = Place(new QCheckBox(GroupBox1), "CheckBoxCopySend", 88, 85, 14, 14);
@@ -258,26 +238,17 @@ void TForm1::CreateControls() {
         MakeButton(w, "ButtonCopyPaste", QStringLiteral("Copy \u2192 Paste"), 799, 151, 80, 25);
     ButtonCopyPaste->setFocusPolicy(Qt::StrongFocus);
 
-    P("before Chart1 = Place(");
     Chart1 = Place(new TChart(w), "Chart1", 910, 190, 200, 105);
     Chart1->Line()->setObjectName(QStringLiteral("Series1"));
-    P("chart1");
     Chart2 = Place(new TChart(w), "Chart2", 910, 305, 200, 105);
     Chart2->Line()->setObjectName(QStringLiteral("LineSeries1"));
     Chart3 = Place(new TChart(w), "Chart3", 910, 416, 200, 105);
     Chart3->Line()->setObjectName(QStringLiteral("LineSeries2"));
 
-    P("before FileListBox1 = Place");
-    if (qEnvironmentVariableIsSet("NOCHART")) {
-        Chart1->hide();
-        Chart2->hide();
-        Chart3->hide();
-    }
     FileListBox1 = Place(new QListWidget(w), "FileListBox1", 910, 525, 200, 200);
     FileListBox1->setUniformItemSizes(true);
     FileListBox1->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; }"));
 
-    P("before RadioButtP0 =");
     RadioButtP0 =
         Place(new QRadioButton(QStringLiteral("P=0"), w), "RadioButtP0", 504, 588, 40, 14);
     RadioButtP0->setChecked(true);
@@ -293,12 +264,10 @@ void TForm1::CreateControls() {
         sourceGroup->addButton(button);
     }
 
-    P("before connection_ = new Co");
     connection_ = new Connection(*this, vars_, this);
     connection_->setObjectName(QStringLiteral("Connection"));
     ApdComPort1 = &connection_->Port();
 
-    P("before for (QLabel* label :");
     for (QLabel* label :
          {LabelSerial, LabelConnPort, LabelRPM, LabelPress1, LabelPress2, LabelPress3}) {
         label->setProperty("autoSize", true);
