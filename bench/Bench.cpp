@@ -57,6 +57,13 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
+// Runs the event loop for a while, with nothing of the bench's own waking it.
+void RunFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 struct Session {
     std::unique_ptr<BoxSimulator> box;
     std::unique_ptr<TForm1> form;
@@ -126,7 +133,18 @@ void BenchLiveStream(double seconds) {
     s.form->ButtonDownload->click();
     RunUntil([&] { return s.ChainDone(7); }, 10000);
 
-    // The longest gap between two ticks of a 1 ms timer is the longest stall of the loop.
+    // First the processor time over the wall time with nothing else in the window's thread,
+    // then, for as long again, the longest stall of the event loop: the longest gap between
+    // two ticks of a 1 ms timer. (The probe wakes the thread a thousand times a second, which
+    // would count in the first figure.)
+    s.form->ButtonDynoLog->click();
+    const double cpuStart = ThreadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    RunFor(static_cast<int>(seconds * 1000));
+    const double cpu = ThreadCpuSeconds() - cpuStart;
+    const double elapsed = wall.nsecsElapsed() * 1e-9;
+
     qint64 longestGapNs = 0;
     QElapsedTimer tick;
     QTimer stallProbe;
@@ -135,17 +153,11 @@ void BenchLiveStream(double seconds) {
         longestGapNs = std::max(longestGapNs, tick.nsecsElapsed());
         tick.restart();
     });
-
-    const double cpuStart = ThreadCpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
     tick.start();
     stallProbe.start(1);
-    s.form->ButtonDynoLog->click();
-    RunUntil([] { return false; }, static_cast<int>(seconds * 1000));
+    RunFor(static_cast<int>(seconds * 1000));
     stallProbe.stop();
-    const double cpu = ThreadCpuSeconds() - cpuStart;
-    const double elapsed = wall.nsecsElapsed() * 1e-9;
+    const double streamed = wall.nsecsElapsed() * 1e-9;
 
     // Hold the box's stream and let the window catch up before switching off.
     s.box->SetLiveInterval(std::chrono::hours(1));
@@ -161,10 +173,10 @@ void BenchLiveStream(double seconds) {
     s.form->ButtonDynoLog->click();
     const double sent = static_cast<double>(s.box->LiveSent().size());
     const double handled = static_cast<double>(s.form->Vars().LiveMessages);
-    std::printf("live stream: %.0f messages sent in %.1f s (%.0f per second)\n", sent, elapsed,
-                sent / elapsed);
+    std::printf("live stream: %.0f messages sent in %.1f s (%.0f per second)\n", sent, streamed,
+                sent / streamed);
     Figure("live stream: messages handled / sent", handled, "msg", sent, "1.000");
-    Figure("live stream: window thread CPU / wall [s]", cpu, "s", elapsed, "<= 0.25");
+    Figure("live stream: window thread CPU / wall [s]", cpu, "s", elapsed, "<= 0.05");
     Figure("live stream: longest event-loop stall [ms]", longestGapNs * 1e-6, "ms", 20.0, "<= 1.0");
 
     // From a click on "Dyno log OFF" in the middle of the stream to its byte on the line. The
