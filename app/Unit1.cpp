@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFutureWatcher>
@@ -13,9 +14,11 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "Charts.h"
 #include "ErrorGuard.h"
 #include "Functions.h"
 #include "Pictures.h"
+#include "RangeText.h"
 #include "SaveFile.h"
 #include "Verify.h"
 
@@ -112,6 +115,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
         {QStringLiteral("Lazy"), QStringLiteral("Normal"), QStringLiteral("Insane")});
     ComboBoxPedalRes->setCurrentIndex(1);
     InitialiseTables(*this, vars_);
+    CreateHistory();
 
     for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
         FileListBox1->addItem(QString::fromStdString(name));
@@ -389,6 +393,7 @@ void TForm1::MakePageViews(int page) {
         for (TStringGrid* grid : {StrGridConfNam.get(), StrGridConfig.get()}) {
             connect(grid, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
         }
+        WireTableView(StrGridConfig);
         connect(StrGridConfig, &TStringGrid::mouseDown, this, &TForm1::StrGridConfigMouseDown);
         return;
     }
@@ -399,6 +404,7 @@ void TForm1::MakePageViews(int page) {
         grids[table] = programTables_[page][table]->MakeView(TabSheetP[page]);
         grids[table]->setGeometry(kPlaces[table]);
         connect(grids[table], &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
+        WireTableView(grids[table]);
     }
     // The Tab key walks the tables downwards; on P9 from the fuel row up.
     if (page == 9) {
@@ -437,6 +443,7 @@ void TForm1::WireHandlers() {
     connect(ButtonPasteProg, &QPushButton::clicked, this, &TForm1::ButtonPasteProgClick);
     // The tables on the pages are wired when their views are made (MakePageViews).
     connect(StrGridDynoLog, &TStringGrid::keyDown, this, &TForm1::StringGridKeyDown);
+    WireTableView(StrGridDynoLog);
     connect(ComboBoxComPorts, &TComboBox::dropDown, this, &TForm1::ComboBoxComPortsDropDown);
     connect(ComboBoxComPorts, &QComboBox::activated, this, &TForm1::ComboBoxComPortsSelect);
     // A port name typed by hand is as good as one picked from the list.
@@ -456,6 +463,7 @@ void TForm1::WireHandlers() {
         connect(ButtonP[n], &QPushButton::clicked, this, programHandlers[n]);
     connect(ButtonDynoLog, &QPushButton::clicked, this, &TForm1::ButtonDynoLogClick);
     connect(connection_, &Connection::Lost, this, &TForm1::ConnectionLost);
+    connect(connection_, &Connection::Idle, this, &TForm1::EndDownloadStep);
     connect(connection_, &Connection::Reconnected, this, &TForm1::ShowConnected);
     connect(connection_, &Connection::Failed, this,
             [](const QString& message) { ShowError(message); });
@@ -521,15 +529,15 @@ void TForm1::PageControl1Change() {
 }
 
 void TForm1::Chart1DblClick() {
-    Guarded([&] { SmoothShownChannel(*this, 1); });
+    Guarded([&] { history_->Record("Smooth CH1", [&] { SmoothShownChannel(*this, 1); }); });
 }
 
 void TForm1::Chart2DblClick() {
-    Guarded([&] { SmoothShownChannel(*this, 2); });
+    Guarded([&] { history_->Record("Smooth CH2", [&] { SmoothShownChannel(*this, 2); }); });
 }
 
 void TForm1::Chart3DblClick() {
-    Guarded([&] { SmoothShownChannel(*this, 3); });
+    Guarded([&] { history_->Record("Smooth CH3", [&] { SmoothShownChannel(*this, 3); }); });
 }
 
 void TForm1::Image1DblClick() {
@@ -577,7 +585,7 @@ void TForm1::ButtonOpenFileClick() {
     Guarded([&] {
         const QString name = ChooseFile(FileDialog(false));
         if (name.isEmpty()) return;
-        LoadTuningFile(*this, vars_, name.toStdString());
+        history_->Record("Open file", [&] { LoadTuningFile(*this, vars_, name.toStdString()); });
     });
 }
 
@@ -585,7 +593,8 @@ void TForm1::FileListBox1DblClick() {
     Guarded([&] {
         QListWidgetItem* item = FileListBox1->currentItem();
         if (item == nullptr || !item->isSelected()) return;
-        LoadTuningFile(*this, vars_, item->text().toStdString());
+        history_->Record("Open file",
+                         [&] { LoadTuningFile(*this, vars_, item->text().toStdString()); });
     });
 }
 
@@ -601,7 +610,7 @@ void TForm1::ButtonSaveFileClick() {
 }
 
 void TForm1::ButtonSetRPMClick() {
-    Guarded([&] { SetRpmToAll(*this, vars_); });
+    Guarded([&] { history_->Record("Set RPM to ALL", [&] { SetRpmToAll(*this, vars_); }); });
 }
 
 void TForm1::ButtonCopyProgClick() {
@@ -613,12 +622,15 @@ void TForm1::ButtonCopyProgClick() {
 }
 
 void TForm1::ButtonPasteProgClick() {
-    Guarded([&] { PasteShownProgram(*this, vars_); });
+    Guarded([&] { history_->Record("Paste PROG", [&] { PasteShownProgram(*this, vars_); }); });
 }
 
 void TForm1::StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     Guarded([&] {
-        ProgramTableKeyDown(*this, vars_, VirtualKey(key), modifiers & Qt::ControlModifier);
+        const bool ctrl = modifiers & Qt::ControlModifier;
+        if (!ctrl) return ProgramTableKeyDown(*this, vars_, VirtualKey(key), false);
+        history_->Record(QStringLiteral("Ctrl key in a table"),
+                         [&] { ProgramTableKeyDown(*this, vars_, VirtualKey(key), true); });
     });
 }
 
@@ -718,7 +730,13 @@ void TForm1::ConnectionLost(const QString& reason) {
 }
 
 void TForm1::ButtonDownloadClick() {
-    Guarded([&] { connection_->Download(); });
+    Guarded([&] {
+        EndDownloadStep();
+        downloadBefore_ = history_->Take();
+        connection_->Download();
+        // A download that did not start (the box still answering) ends here.
+        if (vars_.Awaiting == 0) EndDownloadStep();
+    });
 }
 
 void TForm1::ButtonSendClick() {
@@ -734,7 +752,7 @@ void TForm1::ButtonDynoLogClick() {
 }
 
 void TForm1::ButtonCopyPasteClick() {
-    Guarded([&] { CopyShownChannel(*this); });
+    Guarded([&] { history_->Record("Copy \u2192 Paste", [&] { CopyShownChannel(*this); }); });
     if (CheckBoxCopySend->isChecked()) ButtonSendClick();
 }
 
@@ -753,3 +771,161 @@ void TForm1::RadioButtP1toP9Click() {
         if (RadioButtP1toP9->isChecked()) ShowDynoLog(*this, vars_.DynoLogP1toP9, false);
     });
 }
+
+void TForm1::CreateHistory() {
+    std::vector<EditHistory::Table> tables;
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) tables.push_back({table, program});
+    }
+    tables.push_back({&GridByName(Grid::StrGridConfig), 0});
+    history_ = new EditHistory(
+        tables,
+        [this](int page) {
+            // An undone change shows on its page, with the charts of what it is now.
+            if (PageIndex() != page) {
+                PageControl1->setCurrentIndex(page);
+            } else {
+                Guarded([&] { RefreshCharts(*this); });
+            }
+        },
+        this);
+    for (const EditHistory::Table& table : tables) {
+        connect(&table.text->Model(), &CellModel::edited, this,
+                [this, text = table.text](int col, int row, const QString& before,
+                                          const QString& after) {
+                    // A typed cell that is not a number keeps its marks off, as any edit.
+                    history_->Typed(text, col, row, before, after);
+                });
+    }
+
+    const auto action = [this](const QString& text, const QList<QKeySequence>& keys,
+                               void (TForm1::*handler)()) {
+        auto* item = new QAction(text, this);
+        item->setShortcuts(keys);
+        item->setShortcutVisibleInContextMenu(true);
+        addAction(item);
+        if (handler != nullptr) connect(item, &QAction::triggered, this, handler);
+        return item;
+    };
+    UndoAction = action(QStringLiteral("Undo"), {QKeySequence(Qt::CTRL | Qt::Key_Z)}, nullptr);
+    RedoAction =
+        action(QStringLiteral("Redo"),
+               {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+               nullptr);
+    CompareAction = action(QStringLiteral("Compare with file\u2026"), {}, &TForm1::CompareWithFile);
+    ClearMarksAction = action(QStringLiteral("Clear marks"), {}, &TForm1::ClearMarks);
+    CopyRangeAction = action(QStringLiteral("Copy range"),
+                             {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &TForm1::CopyRange);
+    PasteRangeAction =
+        action(QStringLiteral("Paste range"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V)},
+               &TForm1::PasteRange);
+    QUndoStack& stack = history_->Stack();
+    connect(UndoAction, &QAction::triggered, &stack, &QUndoStack::undo);
+    connect(RedoAction, &QAction::triggered, &stack, &QUndoStack::redo);
+    UndoAction->setEnabled(false);
+    RedoAction->setEnabled(false);
+    connect(&stack, &QUndoStack::canUndoChanged, UndoAction, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::canRedoChanged, RedoAction, &QAction::setEnabled);
+}
+
+void TForm1::WireTableView(TStringGrid* grid) {
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid, &QWidget::customContextMenuRequested, this, [this, grid](const QPoint& at) {
+        TableMenu(grid)->popup(grid->viewport()->mapToGlobal(at));
+    });
+}
+
+QMenu* TForm1::TableMenu(TStringGrid* grid) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(UndoAction);
+    menu->addAction(RedoAction);
+    menu->addSeparator();
+    menu->addAction(CompareAction);
+    menu->addAction(ClearMarksAction);
+    menu->addSeparator();
+    menu->addAction(CopyRangeAction);
+    menu->addAction(PasteRangeAction);
+    PasteRangeAction->setEnabled(EditableTable(grid) != nullptr && grid->isEnabled());
+    menuGrid_ = grid;
+    // The actions run after the menu has closed; the table they act on is forgotten later.
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        QTimer::singleShot(0, this, [this] {
+            menuGrid_ = nullptr;
+            PasteRangeAction->setEnabled(true);
+        });
+    });
+    return menu;
+}
+
+TStringGrid* TForm1::FocusedGrid() const {
+    for (QWidget* w = QApplication::focusWidget(); w != nullptr; w = w->parentWidget()) {
+        if (auto* grid = qobject_cast<TStringGrid*>(w)) return grid;
+    }
+    return nullptr;
+}
+
+TableText* TForm1::EditableTable(const TStringGrid* grid) const {
+    if (grid == nullptr) return nullptr;
+    if (grid == namedTables_[static_cast<size_t>(Grid::StrGridConfig)]->View())
+        return namedTables_[static_cast<size_t>(Grid::StrGridConfig)];
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) {
+            if (table->View() == grid) return table;
+        }
+    }
+    return nullptr;
+}
+
+void TForm1::EndDownloadStep() {
+    if (!downloadBefore_) return;
+    const EditHistory::Snapshot before = std::move(*downloadBefore_);
+    downloadBefore_.reset();
+    history_->Push(QStringLiteral("Download"), before);
+}
+
+void TForm1::CopyRange() {
+    TStringGrid* grid = menuGrid_ != nullptr ? menuGrid_ : FocusedGrid();
+    if (grid == nullptr) return;
+    Guarded([&] {
+        int col0 = grid->currentColumn(), row0 = grid->currentRow();
+        int col1 = col0, row1 = row0;
+        const QItemSelection selection = grid->selectionModel()->selection();
+        if (!selection.isEmpty()) {
+            col0 = row0 = INT_MAX;
+            col1 = row1 = -1;
+            for (const QItemSelectionRange& range : selection) {
+                col0 = std::min(col0, range.left());
+                row0 = std::min(row0, range.top());
+                col1 = std::max(col1, range.right());
+                row1 = std::max(row1, range.bottom());
+            }
+        }
+        if (col0 < 0 || row0 < 0) return;
+        QGuiApplication::clipboard()->setText(
+            QString::fromStdString(RangeText(*grid, col0, row0, col1, row1)));
+    });
+}
+
+void TForm1::PasteRange() {
+    TStringGrid* grid = menuGrid_ != nullptr ? menuGrid_ : FocusedGrid();
+    TableText* table = EditableTable(grid);
+    if (table == nullptr || !grid->isEnabled()) return;
+    Guarded([&] {
+        const int col = grid->currentColumn();
+        const int row = grid->currentRow();
+        if (col < 0 || row < 0) return;
+        const RangeBlock block = SplitRangeText(QGuiApplication::clipboard()->text().toStdString());
+        history_->Record("Paste range", [&] { ::PasteRange(*table, col, row, block); });
+        RefreshCharts(*this);
+    });
+}
+
+void TForm1::ClearMarks() {
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) table->Model().ClearMarks();
+    }
+    for (TableText* table : namedTables_) table->Model().ClearMarks();
+}
+
+void TForm1::CompareWithFile() {}

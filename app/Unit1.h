@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -17,9 +18,11 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "Connection.h"
 #include "Controls.h"
+#include "EditHistory.h"
 #include "Link.h"
 #include "TApdComPort.h"
 #include "Variables.h"
@@ -156,6 +159,17 @@ class TForm1 : public QMainWindow, public FormControls {
     PageGrid StrGridSDdata;
     QLabel* StaticText1;
 
+    // Undo and redo of the tables' changes, and the tables' context menu.
+    EditHistory& History() { return *history_; }
+    QAction* UndoAction;
+    QAction* RedoAction;
+    QAction* CompareAction;
+    QAction* ClearMarksAction;
+    QAction* CopyRangeAction;
+    QAction* PasteRangeAction;
+    // The context menu of a table's view, as its right button opens it.
+    QMenu* TableMenu(TStringGrid* grid);
+
     QPushButton* ButtonP9() const { return ButtonP[9]; }
     QWidget* Content() const { return content_; }
     TFormScrollArea* ScrollArea() const { return scroll_; }
@@ -196,6 +210,10 @@ class TForm1 : public QMainWindow, public FormControls {
     void ButtonResetLogClick();
     void RadioButtP0Click();
     void RadioButtP1toP9Click();
+    void CopyRange();
+    void PasteRange();
+    void CompareWithFile();
+    void ClearMarks();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -214,6 +232,13 @@ class TForm1 : public QMainWindow, public FormControls {
     void ShowConnected();
     void ShowDisconnected();
     void ConnectionLost(const QString& reason);
+    void CreateHistory();
+    void WireTableView(TStringGrid* grid);
+    // The table view that has the focus (or holds the focused cell editor), if any.
+    TStringGrid* FocusedGrid() const;
+    // The history's table of a view, or null for a table the history does not keep.
+    TableText* EditableTable(const TStringGrid* grid) const;
+    void EndDownloadStep();
 
     Variables vars_;
     Connection* connection_ = nullptr;
@@ -223,6 +248,9 @@ class TForm1 : public QMainWindow, public FormControls {
     std::array<std::array<TableText*, 4>, 10> programTables_{};  // [program][table]
     std::array<TableText*, 5> namedTables_{};                    // by Grid
     std::array<bool, 10> pageViewsMade_{};                       // [page]
+    EditHistory* history_ = nullptr;
+    std::optional<EditHistory::Snapshot> downloadBefore_;  // the tables when a download began
+    TStringGrid* menuGrid_ = nullptr;                      // the table a menu was opened on
     std::map<Ctl, WidgetControl> controls_;
 };
 

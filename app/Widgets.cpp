@@ -256,8 +256,18 @@ QVariant CellModel::data(const QModelIndex& index, int role) const {
 
 bool CellModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::EditRole) return false;
-    SetText(index.column(), index.row(), value.toString());
+    const QString before = Text(index.column(), index.row());
+    const QString after = value.toString();
+    SetText(index.column(), index.row(), after);
+    if (after != before) emit edited(index.column(), index.row(), before, after);
     return true;
+}
+
+void CellModel::ClearMarks() {
+    if (marks_.empty()) return;
+    marks_.clear();
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1),
+                     {Qt::BackgroundRole, Qt::ToolTipRole});
 }
 
 Qt::ItemFlags CellModel::flags(const QModelIndex& index) const {

@@ -69,6 +69,13 @@ class CellModel : public QAbstractTableModel {
     // set again.
     void Mark(int col, int row, const QString& tip);
     QString MarkOf(int col, int row) const;
+    // Clears every mark.
+    void ClearMarks();
+    bool HasMarks() const { return !marks_.empty(); }
+
+  signals:
+    // The user committed a new text in a view's cell editor.
+    void edited(int col, int row, const QString& before, const QString& after);
 
   private:
     size_t At(int col, int row) const;

@@ -295,6 +295,14 @@ void Connection::AfterExchangeStep() {
         shownSerial_ = vars_.BoxSerial;
         SetStatus(StatusText());
     }
+    NoteIdle();
+}
+
+void Connection::NoteIdle() {
+    const bool awaiting = vars_.Awaiting != 0;
+    const bool ended = wasAwaiting_ && !awaiting;
+    wasAwaiting_ = awaiting;
+    if (ended) emit Idle();
 }
 
 void Connection::ArmDeadline() {
@@ -316,6 +324,7 @@ void Connection::OnDeadline() {
         return;
     }
     qCDebug(lcLink, "%10.3f ms  overdue: %s", TraceTime(), message.c_str());
+    NoteIdle();
     emit Failed(QString::fromStdString(message));
 }
 
@@ -337,6 +346,7 @@ void Connection::OnLost(const QString& reason) {
     }
     qCDebug(lcLink, "%10.3f ms  lost: %s", TraceTime(), qPrintable(reason));
     SetStatus(StatusText());
+    NoteIdle();
     emit Lost(reason);
 }
 

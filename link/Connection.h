@@ -69,8 +69,13 @@ class Connection : public QObject, private LinkTrace {
     void StatusChanged(const QString& text);
     // A send's read-back differs from what it wrote: one line per difference.
     void VerifyFailed(const QString& report);
+    // Nothing waits for an answer any more: a chain or command ended, failed or was cut off.
+    void Idle();
 
   private:
+    // Raises Idle when the last awaited answer is no longer awaited.
+    void NoteIdle();
+    bool wasAwaiting_ = false;
     void CommandWritten(uint8_t code, size_t bytes) override;
     void FrameReceived(const FrameEvent& frame) override;
 
