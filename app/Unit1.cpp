@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QLineSeries>
@@ -585,6 +586,7 @@ void TForm1::ButtonOpenFileClick() {
     Guarded([&] {
         const QString name = ChooseFile(FileDialog(false));
         if (name.isEmpty()) return;
+        ClearMarks();
         history_->Record("Open file", [&] { LoadTuningFile(*this, vars_, name.toStdString()); });
     });
 }
@@ -593,6 +595,7 @@ void TForm1::FileListBox1DblClick() {
     Guarded([&] {
         QListWidgetItem* item = FileListBox1->currentItem();
         if (item == nullptr || !item->isSelected()) return;
+        ClearMarks();
         history_->Record("Open file",
                          [&] { LoadTuningFile(*this, vars_, item->text().toStdString()); });
     });
@@ -732,6 +735,7 @@ void TForm1::ConnectionLost(const QString& reason) {
 void TForm1::ButtonDownloadClick() {
     Guarded([&] {
         EndDownloadStep();
+        ClearMarks();
         downloadBefore_ = history_->Take();
         connection_->Download();
         // A download that did not start (the box still answering) ends here.
@@ -928,4 +932,26 @@ void TForm1::ClearMarks() {
     for (TableText* table : namedTables_) table->Model().ClearMarks();
 }
 
-void TForm1::CompareWithFile() {}
+void TForm1::CompareWithFile() {
+    Guarded([&] {
+        const QString path = ChooseFile(FileDialog(false));
+        if (path.isEmpty()) return;
+        const std::vector<FileDifference> differences =
+            CompareWithTuningFile(*this, vars_.Edition(), path.toStdString());
+        const QString name = QFileInfo(path).fileName();
+        ClearMarks();
+        for (const FileDifference& difference : differences) {
+            TableText& table = difference.program == 0
+                                   ? GridByName(Grid::StrGridConfig)
+                                   : ProgramGrid(difference.program, difference.table);
+            table.MarkCell(difference.col, difference.row,
+                           QStringLiteral("In %1: %2")
+                               .arg(name, QString::fromStdString(difference.fileText))
+                               .toStdString());
+        }
+        StatusBar1->showMessage(
+            differences.empty()
+                ? QStringLiteral("No differences from %1").arg(name)
+                : QStringLiteral("%1 values differ from %2").arg(differences.size()).arg(name));
+    });
+}

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "BoxImage.h"
 #include "Conversions.h"
+#include "MemoryForm.h"
 
 namespace fs = std::filesystem;
 
@@ -59,6 +61,56 @@ void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path
         form.GridByName(Grid::StrGridConfig)
             .SetCell(0, 0, IntToText(vars.RxBuffer[kTuningFileSize2]));
     }
+}
+
+std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
+                                                  const std::string& path) {
+    // The file goes into a copy of the tables: what the file does not hold stays as the
+    // tables have it and so never counts as a difference.
+    MemoryForm file;
+    const auto copy = [](TextGrid& from, TextGrid& to) {
+        for (int row = 0; row < from.RowCount(); ++row) {
+            for (int col = 0; col < from.ColCount(); ++col)
+                to.SetCell(col, row, from.Cell(col, row));
+        }
+    };
+    for (int program = 1; program <= 9; ++program) {
+        for (int table = 0; table < 4; ++table) {
+            const auto t = static_cast<ProgramTable>(table);
+            copy(form.ProgramGrid(program, t), file.ProgramGrid(program, t));
+        }
+    }
+    copy(form.GridByName(Grid::StrGridConfig), file.GridByName(Grid::StrGridConfig));
+
+    auto vars = std::make_unique<Variables>();
+    LoadTuningFile(file, *vars, path);
+    std::error_code error;
+    const char fileEdition = fs::file_size(path, error) == kTuningFileSize3 ? '3' : '2';
+    if ((edition == '2' || edition == '3') && edition != fileEdition) {
+        FailOpen(path, std::string("it is a tuning file of the ") + fileEdition +
+                           "-channel box, and the tables hold the maps of a " + edition +
+                           "-channel box.");
+    }
+
+    std::vector<FileDifference> differences;
+    const auto compare = [&](TextGrid& ours, TextGrid& theirs, int program, ProgramTable t) {
+        for (int row = 0; row < ours.RowCount(); ++row) {
+            for (int col = 0; col < ours.ColCount(); ++col) {
+                const std::string fileText = theirs.Cell(col, row);
+                if (ours.Cell(col, row) != fileText)
+                    differences.push_back({program, t, col, row, fileText});
+            }
+        }
+    };
+    for (int program = 1; program <= 9; ++program) {
+        for (int table = 0; table < 4; ++table) {
+            const auto t = static_cast<ProgramTable>(table);
+            compare(form.ProgramGrid(program, t), file.ProgramGrid(program, t), program, t);
+        }
+    }
+    compare(form.GridByName(Grid::StrGridConfig), file.GridByName(Grid::StrGridConfig), 0,
+            ProgramTable::CH1);
+    return differences;
 }
 
 std::vector<uint8_t> EncodeTuningFile(FormControls& form, char edition) {

@@ -23,6 +23,22 @@ class FileError : public std::runtime_error {
 // changes nothing and throws FileError.
 void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path);
 
+// A value of the tables that differs from a tuning file: its place and the file's text.
+// `program` 1..9 names a program table; 0 the configuration row.
+struct FileDifference {
+    int program;
+    ProgramTable table;
+    int col;
+    int row;
+    std::string fileText;
+};
+
+// The values of the tables that differ from the file at `path`, which is checked as
+// LoadTuningFile checks it. A file of the other edition than `edition` ('2' or '3'; any
+// other value takes either) throws FileError. The tables do not change.
+std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
+                                                  const std::string& path);
+
 // The file bytes for the tables in the layout of the given edition; empty when the edition
 // is neither '2' nor '3'. Throws ConversionError for a cell that is not an integer.
 std::vector<uint8_t> EncodeTuningFile(FormControls& form, char edition);

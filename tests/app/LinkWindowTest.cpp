@@ -94,6 +94,24 @@ class BoxWindowTest : public testing::Test {
     QStringList errors;
 };
 
+TEST_F(BoxWindowTest, ADownloadIsOneStepThatUndoRestoresWhole) {
+    StartBox("30012345");
+    Connect();
+    form->ProgramGrid(4, PT::CH2).SetCell(6, 1, "typed");
+    const std::vector<std::string> before = AllProgramTexts(*form);
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain('3').size()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->History().Stack().count() == 1; }));
+    const std::vector<std::string> after = AllProgramTexts(*form);
+    ASSERT_NE(after, before);
+    EXPECT_EQ(form->History().Stack().text(0), "Download");
+    form->UndoAction->trigger();
+    EXPECT_EQ(AllProgramTexts(*form), before);
+    form->RedoAction->trigger();
+    EXPECT_EQ(AllProgramTexts(*form), after);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(BoxWindowTest, PortListConnectAndDisconnect) {
     StartBox("30012345");
     // The list is filled right after the window is up.
