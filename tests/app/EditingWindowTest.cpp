@@ -14,14 +14,6 @@ class EditingTest : public WindowTest {
         WindowTest::SetUp();
         QApplication::setActiveWindow(form.get());
     }
-    // Makes (col, row) of a program table current, with the focus in it, on its page.
-    TStringGrid* Focus(int program, PT table, int col, int row) {
-        form->PageControl1->setCurrentIndex(program);
-        TStringGrid* grid = Grid(program, table);
-        grid->setFocus();
-        grid->setCurrentCell(row, col);
-        return grid;
-    }
     void Key(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
         QTest::keyClick(target, key, modifiers);
     }

@@ -21,6 +21,7 @@ std::vector<std::string> AllTexts(TForm1& form) {
 
 class HistoryTest : public WindowTest {
   public:
+    using WindowTest::Focus;
     void SetUp() override {
         WindowTest::SetUp();
         QApplication::setActiveWindow(form.get());
@@ -37,14 +38,6 @@ class HistoryTest : public WindowTest {
     void TearDown() override {
         TForm1::SetFileChooser({});
         WindowTest::TearDown();
-    }
-    // Makes (col, row) of a table current, with the focus in it, on its page.
-    TStringGrid* Focus(int program, PT table, int col, int row) {
-        form->PageControl1->setCurrentIndex(program);
-        TStringGrid* grid = Grid(program, table);
-        grid->setFocus();
-        grid->setCurrentCell(row, col);
-        return grid;
     }
     static void Key(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers) {
         QTest::keyClick(target, key, modifiers);

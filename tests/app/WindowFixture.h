@@ -30,6 +30,14 @@ class WindowTest : public testing::Test {
     TStringGrid* Grid(int program, ProgramTable table) const {
         return form->ProgramGridWidget(program, table);
     }
+    // Makes (col, row) of a program table current, with the focus in it, on its page.
+    TStringGrid* Focus(int program, ProgramTable table, int col, int row) {
+        form->PageControl1->setCurrentIndex(program);
+        TStringGrid* grid = Grid(program, table);
+        grid->setFocus();
+        grid->setCurrentCell(row, col);
+        return grid;
+    }
 
     std::unique_ptr<TForm1> form;
     QStringList errors;
