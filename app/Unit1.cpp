@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLineSeries>
 #include <QScreen>
 #include <QScrollBar>
@@ -37,6 +38,17 @@ std::function<void(const QUrl&)>& UrlOpener() {
 QStringList& ExtraPorts() {
     static QStringList ports;
     return ports;
+}
+
+TForm1::NumberAsker& Asker() {
+    static TForm1::NumberAsker asker = [](const QString& title,
+                                          const QString& label) -> std::optional<double> {
+        bool ok = false;
+        const double value = QInputDialog::getDouble(Form1, title, label, 0, -1e9, 1e9, 2, &ok);
+        if (!ok) return std::nullopt;
+        return value;
+    };
+    return asker;
 }
 
 TForm1::FileChooser& Chooser() {
@@ -348,8 +360,9 @@ void TForm1::CreateProgramPage(int program) {
 
 void TForm1::CreateTables() {
     const auto add = [this](Grid id, const char* name, const GridOptions& options) {
-        namedTables_[static_cast<size_t>(id)] =
-            new TableText(QString::fromLatin1(name), options, this);
+        ownedTables_.push_back(
+            std::make_unique<TableText>(QString::fromLatin1(name), options, this));
+        namedTables_[static_cast<size_t>(id)] = ownedTables_.back().get();
     };
     add(Grid::StrGridConfNam, "StrGridConfNam", {16, 2, 0, 1, 52, 24, false, false, true});
     add(Grid::StrGridConfig, "StrGridConfig", {16, 1, 0, 0, 52, 24, true, true, true});
@@ -367,8 +380,9 @@ void TForm1::CreateTables() {
         for (int table = 0; table < 4; ++table) {
             GridOptions options;
             options.rows = table == 3 ? 1 : 4;
-            programTables_[program][table] = new TableText(
-                QStringLiteral("StrGridP%1%2").arg(program).arg(kSuffixes[table]), options, this);
+            ownedTables_.push_back(std::make_unique<TableText>(
+                QStringLiteral("StrGridP%1%2").arg(program).arg(kSuffixes[table]), options, this));
+            programTables_[program][table] = ownedTables_.back().get();
         }
     }
 }
@@ -823,6 +837,20 @@ void TForm1::CreateHistory() {
     PasteRangeAction =
         action(QStringLiteral("Paste range"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V)},
                &TForm1::PasteRange);
+    AddAction = action(QStringLiteral("Add\u2026"),
+                       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A)}, &TForm1::AddToSelection);
+    MultiplyAction =
+        action(QStringLiteral("Multiply by %\u2026"),
+               {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M)}, &TForm1::MultiplySelection);
+    SetToAction = action(QStringLiteral("Set to\u2026"),
+                         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}, &TForm1::SetSelection);
+    InterpolateAction =
+        action(QStringLiteral("Interpolate"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I)},
+               &TForm1::InterpolateSelection);
+    ColourByValueAction = action(QStringLiteral("Colour by value"),
+                                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)}, nullptr);
+    ColourByValueAction->setCheckable(true);
+    connect(ColourByValueAction, &QAction::toggled, this, &TForm1::ColourByValue);
     QUndoStack& stack = history_->Stack();
     connect(UndoAction, &QAction::triggered, &stack, &QUndoStack::undo);
     connect(RedoAction, &QAction::triggered, &stack, &QUndoStack::redo);
@@ -850,13 +878,27 @@ QMenu* TForm1::TableMenu(TStringGrid* grid) {
     menu->addSeparator();
     menu->addAction(CopyRangeAction);
     menu->addAction(PasteRangeAction);
-    PasteRangeAction->setEnabled(EditableTable(grid) != nullptr && grid->isEnabled());
+    menu->addSeparator();
+    menu->addAction(AddAction);
+    menu->addAction(MultiplyAction);
+    menu->addAction(SetToAction);
+    menu->addAction(InterpolateAction);
+    menu->addSeparator();
+    menu->addAction(ColourByValueAction);
+    const bool editable = EditableTable(grid) != nullptr && grid->isEnabled();
+    for (QAction* item :
+         {PasteRangeAction, AddAction, MultiplyAction, SetToAction, InterpolateAction}) {
+        item->setEnabled(editable);
+    }
     menuGrid_ = grid;
     // The actions run after the menu has closed; the table they act on is forgotten later.
     connect(menu, &QMenu::aboutToHide, this, [this] {
         QTimer::singleShot(0, this, [this] {
             menuGrid_ = nullptr;
-            PasteRangeAction->setEnabled(true);
+            for (QAction* item :
+                 {PasteRangeAction, AddAction, MultiplyAction, SetToAction, InterpolateAction}) {
+                item->setEnabled(true);
+            }
         });
     });
     return menu;
@@ -888,31 +930,40 @@ void TForm1::EndDownloadStep() {
     history_->Push(QStringLiteral("Download"), before);
 }
 
+TStringGrid* TForm1::ActionGrid() const {
+    return menuGrid_ != nullptr ? menuGrid_ : FocusedGrid();
+}
+
+bool TForm1::SelectedBlock(const TStringGrid* grid, int& col0, int& row0, int& col1, int& row1) {
+    col0 = col1 = grid->currentColumn();
+    row0 = row1 = grid->currentRow();
+    const QItemSelection selection = grid->selectionModel()->selection();
+    if (!selection.isEmpty()) {
+        col0 = row0 = INT_MAX;
+        col1 = row1 = -1;
+        for (const QItemSelectionRange& range : selection) {
+            col0 = std::min(col0, range.left());
+            row0 = std::min(row0, range.top());
+            col1 = std::max(col1, range.right());
+            row1 = std::max(row1, range.bottom());
+        }
+    }
+    return col0 >= 0 && row0 >= 0;
+}
+
 void TForm1::CopyRange() {
-    TStringGrid* grid = menuGrid_ != nullptr ? menuGrid_ : FocusedGrid();
+    TStringGrid* grid = ActionGrid();
     if (grid == nullptr) return;
     Guarded([&] {
-        int col0 = grid->currentColumn(), row0 = grid->currentRow();
-        int col1 = col0, row1 = row0;
-        const QItemSelection selection = grid->selectionModel()->selection();
-        if (!selection.isEmpty()) {
-            col0 = row0 = INT_MAX;
-            col1 = row1 = -1;
-            for (const QItemSelectionRange& range : selection) {
-                col0 = std::min(col0, range.left());
-                row0 = std::min(row0, range.top());
-                col1 = std::max(col1, range.right());
-                row1 = std::max(row1, range.bottom());
-            }
-        }
-        if (col0 < 0 || row0 < 0) return;
+        int col0 = 0, row0 = 0, col1 = 0, row1 = 0;
+        if (!SelectedBlock(grid, col0, row0, col1, row1)) return;
         QGuiApplication::clipboard()->setText(
             QString::fromStdString(RangeText(*grid, col0, row0, col1, row1)));
     });
 }
 
 void TForm1::PasteRange() {
-    TStringGrid* grid = menuGrid_ != nullptr ? menuGrid_ : FocusedGrid();
+    TStringGrid* grid = ActionGrid();
     TableText* table = EditableTable(grid);
     if (table == nullptr || !grid->isEnabled()) return;
     Guarded([&] {
@@ -954,4 +1005,100 @@ void TForm1::CompareWithFile() {
                 ? QStringLiteral("No differences from %1").arg(name)
                 : QStringLiteral("%1 values differ from %2").arg(differences.size()).arg(name));
     });
+}
+
+void TForm1::SetNumberAsker(NumberAsker asker) {
+    Asker() = std::move(asker);
+}
+
+void TForm1::SelectionMath(
+    const QString& name,
+    const std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)>& math) {
+    TStringGrid* grid = ActionGrid();
+    TableText* table = EditableTable(grid);
+    if (table == nullptr || !grid->isEnabled()) return;
+    Guarded([&] {
+        CellBlock block{};
+        if (!SelectedBlock(grid, block.col0, block.row0, block.col1, block.row1)) return;
+        const bool config = table == &GridByName(Grid::StrGridConfig);
+        const ValueRange range = !config                  ? kMapValueRange
+                                 : vars_.Edition() == '2' ? kConfigRange2
+                                                          : kConfigRange3;
+        int program = 0;
+        for (int n = 1; n <= 9 && program == 0; ++n) {
+            for (TableText* t : programTables_[n]) {
+                if (t == table) program = n;
+            }
+        }
+        const CellNamer namer = [&](int col, int row) {
+            if (config) return "Service Configuration column " + std::to_string(col + 1);
+            static const char* const kTables[4] = {"CH1", "CH2", "CH3", "FUEL"};
+            int t = 0;
+            while (t < 3 && programTables_[program][t] != table) ++t;
+            return "P" + std::to_string(program) + " " + kTables[t] + " " + table->Cell(0, row) +
+                   " column " + std::to_string(col);
+        };
+        MathOutcome outcome;
+        history_->Record(name, [&] { outcome = math(*table, block, range, namer); });
+        RefreshCharts(*this);
+        if (outcome.limited > 0) {
+            StatusBar1->showMessage(QStringLiteral("%1: %2 %3 limited to what the box stores; %4")
+                                        .arg(name)
+                                        .arg(outcome.limited)
+                                        .arg(outcome.limited == 1 ? QStringLiteral("value was")
+                                                                  : QStringLiteral("values were"))
+                                        .arg(QString::fromStdString(outcome.firstLimited)));
+        } else {
+            StatusBar1->showMessage(QStringLiteral("%1: %2 %3 changed")
+                                        .arg(name)
+                                        .arg(outcome.changed)
+                                        .arg(outcome.changed == 1 ? QStringLiteral("value")
+                                                                  : QStringLiteral("values")));
+        }
+    });
+}
+
+namespace {
+// Asks for the operand and applies one of the block maths with it.
+std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)> WithOperand(
+    BlockMath math, double operand) {
+    return
+        [math, operand](TextGrid& grid, CellBlock block, ValueRange range, const CellNamer& name) {
+            return ApplyBlockMath(grid, block, math, operand, range, name);
+        };
+}
+}  // namespace
+
+void TForm1::AddToSelection() {
+    if (EditableTable(ActionGrid()) == nullptr) return;
+    const std::optional<double> operand =
+        Asker()(QStringLiteral("Add"), QStringLiteral("Add to each selected value:"));
+    if (operand) SelectionMath(QStringLiteral("Add"), WithOperand(BlockMath::Add, *operand));
+}
+
+void TForm1::MultiplySelection() {
+    if (EditableTable(ActionGrid()) == nullptr) return;
+    const std::optional<double> operand = Asker()(
+        QStringLiteral("Multiply by %"), QStringLiteral("Multiply each selected value by (%):"));
+    if (operand) {
+        SelectionMath(QStringLiteral("Multiply by %"),
+                      WithOperand(BlockMath::MultiplyPercent, *operand));
+    }
+}
+
+void TForm1::SetSelection() {
+    if (EditableTable(ActionGrid()) == nullptr) return;
+    const std::optional<double> operand =
+        Asker()(QStringLiteral("Set to"), QStringLiteral("Set each selected value to:"));
+    if (operand) SelectionMath(QStringLiteral("Set to"), WithOperand(BlockMath::Set, *operand));
+}
+
+void TForm1::InterpolateSelection() {
+    SelectionMath(QStringLiteral("Interpolate"), &InterpolateBlock);
+}
+
+void TForm1::ColourByValue(bool on) {
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) table->Model().SetColourByValue(on);
+    }
 }

@@ -18,12 +18,14 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "Connection.h"
 #include "Controls.h"
 #include "EditHistory.h"
 #include "Link.h"
+#include "SelectionMath.h"
 #include "TApdComPort.h"
 #include "Variables.h"
 #include "Widgets.h"
@@ -167,6 +169,17 @@ class TForm1 : public QMainWindow, public FormControls {
     QAction* ClearMarksAction;
     QAction* CopyRangeAction;
     QAction* PasteRangeAction;
+    QAction* AddAction;
+    QAction* MultiplyAction;
+    QAction* SetToAction;
+    QAction* InterpolateAction;
+    QAction* ColourByValueAction;  // checkable, off at start
+
+    // Asks for the number of "Add…", "Multiply by %…" and "Set to…"; empty when cancelled.
+    // Tests replace it.
+    using NumberAsker =
+        std::function<std::optional<double>(const QString& title, const QString& label)>;
+    static void SetNumberAsker(NumberAsker asker);
     // The context menu of a table's view, as its right button opens it.
     QMenu* TableMenu(TStringGrid* grid);
 
@@ -214,6 +227,11 @@ class TForm1 : public QMainWindow, public FormControls {
     void PasteRange();
     void CompareWithFile();
     void ClearMarks();
+    void AddToSelection();
+    void MultiplySelection();
+    void SetSelection();
+    void InterpolateSelection();
+    void ColourByValue(bool on);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -239,12 +257,22 @@ class TForm1 : public QMainWindow, public FormControls {
     // The history's table of a view, or null for a table the history does not keep.
     TableText* EditableTable(const TStringGrid* grid) const;
     void EndDownloadStep();
+    // The table an action works on: the one whose menu is open, else the focused one.
+    TStringGrid* ActionGrid() const;
+    // The selected cells of a view (its current cell when nothing is selected); false when
+    // it has neither.
+    static bool SelectedBlock(const TStringGrid* grid, int& col0, int& row0, int& col1, int& row1);
+    // Runs one of the maths on the selection as one undoable step.
+    void SelectionMath(
+        const QString& name,
+        const std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)>& math);
 
     Variables vars_;
     Connection* connection_ = nullptr;
     QFutureWatcher<QStringList>* portScan_ = nullptr;
     QWidget* content_ = nullptr;
     TFormScrollArea* scroll_ = nullptr;
+    std::vector<std::unique_ptr<TableText>> ownedTables_;        // every table below
     std::array<std::array<TableText*, 4>, 10> programTables_{};  // [program][table]
     std::array<TableText*, 5> namedTables_{};                    // by Grid
     std::array<bool, 10> pageViewsMade_{};                       // [page]

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "SelectionMath.h"
+
 QFont UiFont(int pixelSize, bool bold) {
     static const QString family = [] {
         // The layout's sizes were drawn for Tahoma. Debian ships a face with its metrics
@@ -229,6 +231,9 @@ void CellModel::SetText(int col, int row, const QString& text) {
     cell = text;
     const QModelIndex changed = index(row, col);
     emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+    // The row's colours follow its lowest and highest values.
+    if (colourByValue_)
+        emit dataChanged(index(row, 0), index(row, cols_ - 1), {Qt::BackgroundRole});
 }
 
 void CellModel::Mark(int col, int row, const QString& tip) {
@@ -245,10 +250,15 @@ QString CellModel::MarkOf(int col, int row) const {
 QVariant CellModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
-        if (marks_.empty()) return {};
-        const auto found = marks_.find(At(index.column(), index.row()));
-        if (found == marks_.end()) return {};
-        return role == Qt::ToolTipRole ? QVariant(found->second) : QVariant(QColor(255, 190, 150));
+        if (!marks_.empty()) {
+            const auto found = marks_.find(At(index.column(), index.row()));
+            if (found != marks_.end()) {
+                return role == Qt::ToolTipRole ? QVariant(found->second)
+                                               : QVariant(QColor(255, 190, 150));
+            }
+        }
+        if (role == Qt::BackgroundRole && colourByValue_) return ValueColour(index);
+        return {};
     }
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
     return Text(index.column(), index.row());
@@ -261,6 +271,25 @@ bool CellModel::setData(const QModelIndex& index, const QVariant& value, int rol
     SetText(index.column(), index.row(), after);
     if (after != before) emit edited(index.column(), index.row(), before, after);
     return true;
+}
+
+QVariant CellModel::ValueColour(const QModelIndex& index) const {
+    if (IsFixed(index.column(), index.row())) return {};
+    std::vector<std::string> values;
+    values.reserve(static_cast<size_t>(cols_ - fixedCols_));
+    for (int col = fixedCols_; col < cols_; ++col)
+        values.push_back(Text(col, index.row()).toStdString());
+    double share = 0;
+    if (!ShareOfRow(values, static_cast<size_t>(index.column() - fixedCols_), share)) return {};
+    // Light tones, so that the text stays easy to read: blue for the lowest, red for the
+    // highest.
+    return QColor::fromHsv(static_cast<int>(std::lround(240 * (1 - share))), 80, 255);
+}
+
+void CellModel::SetColourByValue(bool on) {
+    if (colourByValue_ == on) return;
+    colourByValue_ = on;
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1), {Qt::BackgroundRole});
 }
 
 void CellModel::ClearMarks() {

@@ -71,6 +71,9 @@ class CellModel : public QAbstractTableModel {
     QString MarkOf(int col, int row) const;
     // Clears every mark.
     void ClearMarks();
+    // Colours each value cell by where its value lies in its row, blue (lowest) to red
+    // (highest); marks stay on top. Off at start.
+    void SetColourByValue(bool on);
     bool HasMarks() const { return !marks_.empty(); }
 
   signals:
@@ -79,7 +82,9 @@ class CellModel : public QAbstractTableModel {
 
   private:
     size_t At(int col, int row) const;
+    QVariant ValueColour(const QModelIndex& index) const;
     std::map<size_t, QString> marks_;
+    bool colourByValue_ = false;
     int cols_;
     int rows_;
     int fixedCols_;

@@ -206,7 +206,12 @@ TEST_F(HistoryTest, TheTablesMenuHoldsTheItemsWithTheirShortcuts) {
                           {"Compare with file\u2026", ""},
                           {"Clear marks", ""},
                           {"Copy range", "Ctrl+Shift+C"},
-                          {"Paste range", "Ctrl+Shift+V"}};
+                          {"Paste range", "Ctrl+Shift+V"},
+                          {"Add\u2026", "Ctrl+Shift+A"},
+                          {"Multiply by %\u2026", "Ctrl+Shift+M"},
+                          {"Set to\u2026", "Ctrl+Shift+S"},
+                          {"Interpolate", "Ctrl+Shift+I"},
+                          {"Colour by value", "Ctrl+Shift+H"}};
     for (TStringGrid* grid :
          {Grid(1, PT::CH1), Grid(8, PT::Fuel), form->StrGridDynoLog, form->StrGridConfig.get()}) {
         QMenu* menu = form->TableMenu(grid);
@@ -223,8 +228,11 @@ TEST_F(HistoryTest, TheTablesMenuHoldsTheItemsWithTheirShortcuts) {
         }
         EXPECT_EQ(texts, wantedTexts) << grid->objectName().toStdString();
         EXPECT_EQ(keys, wantedKeys);
-        EXPECT_EQ(form->PasteRangeAction->isEnabled(), grid != form->StrGridDynoLog)
-            << "the dyno log takes no paste";
+        for (QAction* changing : {form->PasteRangeAction, form->AddAction, form->MultiplyAction,
+                                  form->SetToAction, form->InterpolateAction}) {
+            EXPECT_EQ(changing->isEnabled(), grid != form->StrGridDynoLog)
+                << changing->text().toStdString() << ": the dyno log takes no changes";
+        }
         menu->close();
         QApplication::processEvents();
     }

@@ -112,6 +112,21 @@ TEST_F(BoxWindowTest, ADownloadIsOneStepThatUndoRestoresWhole) {
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+TEST_F(BoxWindowTest, ADownloadedMapColouredByValue) {
+    StartBox("30012345");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain('3').size()));
+    form->ColourByValueAction->trigger();
+    QAbstractItemModel* model = Grid(1, PT::CH1)->model();
+    // The box's RPM row rises from left to right: blue to red.
+    EXPECT_EQ(model->data(model->index(0, 1), Qt::BackgroundRole).value<QColor>().hue(), 240);
+    EXPECT_EQ(model->data(model->index(0, 16), Qt::BackgroundRole).value<QColor>().hue(), 0);
+    const QString picture = QStringLiteral(ARTIFACT_DIR "/colour-by-value.png");
+    EXPECT_TRUE(form->grab().save(picture)) << picture.toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(BoxWindowTest, PortListConnectAndDisconnect) {
     StartBox("30012345");
     // The list is filled right after the window is up.
