@@ -748,12 +748,22 @@ void TForm1::ConnectionLost(const QString& reason) {
 
 void TForm1::ButtonDownloadClick() {
     Guarded([&] {
-        EndDownloadStep();
-        ClearMarks();
-        downloadBefore_ = history_->Take();
-        connection_->Download();
-        // A download that did not start (the box still answering) ends here.
-        if (vars_.Awaiting == 0) EndDownloadStep();
+        // While the box still answers, the download is refused: the exchange in progress
+        // keeps its step, and no marks are cleared.
+        const bool busy = vars_.Awaiting != 0;
+        if (!busy) {
+            EndDownloadStep();
+            ClearMarks();
+            downloadBefore_ = history_->Take();
+        }
+        try {
+            connection_->Download();
+        } catch (...) {
+            if (!busy) downloadBefore_.reset();
+            throw;
+        }
+        // A download that did not start ends here.
+        if (!busy && vars_.Awaiting == 0) EndDownloadStep();
     });
 }
 
