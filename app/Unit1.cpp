@@ -659,20 +659,6 @@ void TForm1::SetExtraPorts(const QStringList& ports) {
     ExtraPorts() = ports;
 }
 
-namespace {
-// The ports that can be opened now: the extra ones first, then the system's.
-QStringList OpenablePorts(const QStringList& extra) {
-    QStringList ports;
-    for (const QString& port : extra) {
-        if (TApdComPort::Available(port)) ports << port;
-    }
-    for (const QString& port : TApdComPort::AvailablePorts()) {
-        if (!ports.contains(port)) ports << port;
-    }
-    return ports;
-}
-}  // namespace
-
 void TForm1::ShowPortList(const QStringList& ports) {
     const QString typed = ComboBoxComPorts->currentText();
     ComboBoxComPorts->clear();
@@ -691,7 +677,7 @@ void TForm1::FillPortListInBackground() {
         portScan_->deleteLater();
         portScan_ = nullptr;
     });
-    portScan_->setFuture(QtConcurrent::run(OpenablePorts, ExtraPorts()));
+    portScan_->setFuture(QtConcurrent::run(&TApdComPort::OpenablePorts, ExtraPorts()));
 }
 
 void TForm1::FinishPortScan() {
@@ -701,7 +687,7 @@ void TForm1::FinishPortScan() {
 
 void TForm1::ComboBoxComPortsDropDown() {
     FinishPortScan();
-    Guarded([&] { ShowPortList(OpenablePorts(ExtraPorts())); });
+    Guarded([&] { ShowPortList(TApdComPort::OpenablePorts(ExtraPorts())); });
 }
 
 void TForm1::ComboBoxComPortsSelect() {

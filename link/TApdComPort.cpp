@@ -213,3 +213,14 @@ QStringList TApdComPort::AvailablePorts() {
 #endif
     return names;
 }
+
+QStringList TApdComPort::OpenablePorts(const QStringList& extra) {
+    QStringList ports;
+    for (const QString& port : extra) {
+        if (Available(port)) ports << port;
+    }
+    for (const QString& port : AvailablePorts()) {
+        if (!ports.contains(port)) ports << port;
+    }
+    return ports;
+}

@@ -54,6 +54,9 @@ class TApdComPort : public QObject, public ComPort {
     // The ports offered to the user: on Windows COM1..COM49, elsewhere the system's serial
     // ports, in natural order; only those that can be opened now.
     static QStringList AvailablePorts();
+    // The ports that can be opened now, as the window lists them: `extra` first (such as a
+    // simulated box's pseudo-terminal), then the system's.
+    static QStringList OpenablePorts(const QStringList& extra);
 
   signals:
     // Received bytes are waiting; count is how many.
