@@ -31,6 +31,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A command's help was asked for and printed: nothing more to do.
+struct HelpShown {};
+
 void Say(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fflush(stream);
@@ -47,14 +50,14 @@ const char* const kUsageText =
     "\n"
     "Run corvane-zel-cli COMMAND --help for a command's options.\n";
 
-// Parses a command's own arguments; --help prints its help and ends with 0.
+// Parses a command's own arguments; --help prints its help and throws HelpShown.
 QStringList Arguments(QCommandLineParser& parser, const QStringList& arguments, int wanted,
                       const QString& syntax) {
     parser.addHelpOption();
     if (!parser.parse(arguments)) throw UsageError(parser.errorText().toStdString());
     if (parser.isSet(QStringLiteral("help"))) {
         Say(stdout, "Usage: corvane-zel-cli " + syntax + "\n" + parser.helpText().section('\n', 2));
-        std::exit(kDone);
+        throw HelpShown{};
     }
     const QStringList positional = parser.positionalArguments().mid(1);
     if (positional.size() != wanted)
@@ -145,6 +148,8 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("export")) return Export(rest);
         if (command == QLatin1String("import")) return Import(rest);
         throw UsageError("unknown command \"" + command.toStdString() + "\"");
+    } catch (const HelpShown&) {
+        return kDone;
     } catch (const UsageError& error) {
         Say(stderr,
             QStringLiteral("corvane-zel-cli: %1\n%2")
