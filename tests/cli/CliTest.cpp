@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include "BoxSimulator.h"
 #include "MemoryForm.h"
 #include "TestSupport.h"
 #include "TuningFile.h"
@@ -18,8 +19,12 @@ struct CliRun {
     QByteArray err;
 };
 
-CliRun Cli(const QStringList& arguments) {
+CliRun Cli(const QStringList& arguments, const QString& portVariable = {}) {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("CORVANE_PORT"));
+    if (!portVariable.isEmpty()) environment.insert(QStringLiteral("CORVANE_PORT"), portVariable);
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(CLI_PATH), arguments);
     process.waitForFinished(30000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -146,6 +151,74 @@ TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
         EXPECT_TRUE((run.out + run.err).contains(row.says))
             << row.arguments.join(' ').toStdString() << ": " << (run.out + run.err).toStdString();
     }
+}
+
+class CliBoxTest : public testing::TestWithParam<char> {
+  protected:
+    void SetUp() override {
+        BoxSimOptions options;
+        options.serial = GetParam() == '3' ? "30012345" : "20012345";
+        options.pacing = false;
+        box = std::make_unique<BoxSimulator>(options);
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        port = QString::fromStdString(box->PortPath());
+    }
+    void TearDown() override { box->Stop(); }
+    std::unique_ptr<BoxSimulator> box;
+    QString port;
+    TempDir dir;
+};
+
+TEST_P(CliBoxTest, DownloadInfoAndSelectAgainstTheBox) {
+    const char edition = GetParam();
+    const QString bin = QString::fromStdString(dir / "box.bin");
+    const CliRun download = Cli({"download", "--port", port, bin});
+    ASSERT_EQ(download.exitCode, 0) << download.err.toStdString();
+    EXPECT_EQ(ReadBytes(bin.toStdString()).size(),
+              edition == '3' ? kTuningFileSize3 : kTuningFileSize2);
+    // The file holds the box's maps: its RPM rows rise from 1000 in steps of 500.
+    const CliRun exported = Cli({"export", bin});
+    const QJsonObject root = QJsonDocument::fromJson(exported.out).object();
+    const QJsonArray rpm = root["programs"]["P2"]["CH2"]["RPM"].toArray();
+    ASSERT_EQ(rpm.size(), 16);
+    for (int c = 0; c < 16; ++c) EXPECT_EQ(rpm[c].toInt(), 1000 + 500 * c);
+
+    // The port from the environment.
+    const CliRun info = Cli({"info", "--json"}, port);
+    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+    const QJsonObject facts = QJsonDocument::fromJson(info.out).object();
+    EXPECT_EQ(facts["serial"].toString().toStdString(), box->Contents().serial);
+    EXPECT_EQ(facts["edition"].toString(), QString(QChar(edition)));
+    EXPECT_EQ(facts["configuration"].toArray().size(), edition == '3' ? 16 : 1);
+
+    box->ClearLogs();
+    const CliRun select = Cli({"select", "4", "--port", port});
+    ASSERT_EQ(select.exitCode, 0) << select.err.toStdString();
+    bool selected = false;
+    for (const ReceivedCommand& command : box->Received())
+        selected |= command.code == Cmd::SelectProgram && command.data == std::vector<uint8_t>{4};
+    EXPECT_TRUE(selected);
+
+    const CliRun noPort = Cli({"info"});
+    EXPECT_EQ(noPort.exitCode, 2);
+    EXPECT_TRUE(noPort.err.contains("no port")) << noPort.err.toStdString();
+    const CliRun badPort = Cli({"download", "--port", "/dev/nonexistent-port", bin});
+    EXPECT_EQ(badPort.exitCode, 1);
+    EXPECT_TRUE(badPort.err.contains("/dev/nonexistent-port")) << badPort.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, CliBoxTest, testing::Values('2', '3'),
+                         [](const testing::TestParamInfo<char>& info) {
+                             return std::string(info.param == '3' ? "three" : "two") + "Channels";
+                         });
+
+TEST(Cli, SimulatesABoxOfEitherEdition) {
+    for (const char* edition : {"2", "3"}) {
+        const CliRun info = Cli({"info", "--json", "--simulate", edition});
+        ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
+        EXPECT_EQ(QJsonDocument::fromJson(info.out).object()["edition"].toString(), edition);
+    }
+    EXPECT_EQ(Cli({"info", "--simulate", "4"}).exitCode, 2);
 }
 
 }  // namespace
