@@ -22,6 +22,7 @@
 #include "Pictures.h"
 #include "RangeText.h"
 #include "SaveFile.h"
+#include "TableLayout.h"
 #include "Verify.h"
 
 TForm1* Form1 = nullptr;
@@ -807,7 +808,6 @@ void TForm1::CreateHistory() {
         connect(&table.text->Model(), &CellModel::edited, this,
                 [this, text = table.text](int col, int row, const QString& before,
                                           const QString& after) {
-                    // A typed cell that is not a number keeps its marks off, as any edit.
                     history_->Typed(text, col, row, before, after);
                 });
     }
@@ -1021,18 +1021,15 @@ void TForm1::SelectionMath(
                                  : vars_.Edition() == '2' ? kConfigRange2
                                                           : kConfigRange3;
         int program = 0;
-        for (int n = 1; n <= 9 && program == 0; ++n) {
-            for (TableText* t : programTables_[n]) {
-                if (t == table) program = n;
+        int slot = 0;
+        for (int n = 1; n <= 9; ++n) {
+            for (int t = 0; t < 4; ++t) {
+                if (programTables_[n][t] == table) program = n, slot = t;
             }
         }
         const CellNamer namer = [&](int col, int row) {
             if (config) return "Service Configuration column " + std::to_string(col + 1);
-            static const char* const kTables[4] = {"CH1", "CH2", "CH3", "FUEL"};
-            int t = 0;
-            while (t < 3 && programTables_[program][t] != table) ++t;
-            return "P" + std::to_string(program) + " " + kTables[t] + " " + table->Cell(0, row) +
-                   " column " + std::to_string(col);
+            return ProgramCellName(program, static_cast<ProgramTable>(slot), *table, col, row);
         };
         MathOutcome outcome;
         history_->Record(name, [&] { outcome = math(*table, block, range, namer); });

@@ -247,7 +247,6 @@ void Download(Link& link) {
 }
 
 void CheckSendValues(Link& link, char edition) {
-    static const char* const kTables[] = {"CH1", "CH2", "CH3", "FUEL"};
     int32_t value = 0;
     // In the order the chain writes them: P1..P9, each CH1, CH2 (CH3 and FUEL% on a
     // 3-channel box) row by row; then the configuration and the start time.
@@ -259,10 +258,10 @@ void CheckSendValues(Link& link, char edition) {
                 for (int col = 1; col < grid.ColCount(); ++col) {
                     const std::string text = grid.Cell(col, row);
                     if (TryStrToInt(text, value)) continue;
-                    RefuseCell(link, program, &grid, col, row,
-                               "P" + std::to_string(program) + " " + kTables[t] + " " +
-                                   grid.Cell(0, row) + " column " + std::to_string(col),
-                               text);
+                    RefuseCell(
+                        link, program, &grid, col, row,
+                        ProgramCellName(program, static_cast<ProgramTable>(t), grid, col, row),
+                        text);
                 }
             }
         }

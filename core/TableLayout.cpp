@@ -48,3 +48,10 @@ void LabelProgramTables(TextGrid& ch1Grid, TextGrid& ch2Grid, TextGrid& ch3Grid,
         SetTableState(fuelGrid, edition == '3');
     }
 }
+
+std::string ProgramCellName(int program, ProgramTable table, const TextGrid& grid, int col,
+                            int row) {
+    static const char* const kTables[] = {"CH1", "CH2", "CH3", "FUEL"};
+    return "P" + std::to_string(program) + " " + kTables[static_cast<int>(table)] + " " +
+           grid.Cell(0, row) + " column " + std::to_string(col);
+}

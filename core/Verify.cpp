@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Conversions.h"
+#include "TableLayout.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ std::string Difference(const std::string& what, int64_t sent, int64_t box) {
 // CH1's four rows, CH2's, then (3 channels) CH3's and the FUEL% row, 16 values a row.
 void CompareImage(FormControls& form, Variables& vars, const std::vector<uint8_t>& sent,
                   char edition) {
-    static const char* const kTables[] = {"CH1", "CH2", "CH3", "FUEL"};
     const uint8_t* box = vars.RxBuffer.data() + 1;
     const size_t block = edition == '3' ? kProgramBlock3 : kProgramBlock2;
     const size_t size = std::min(sent.size(), ImageSize(edition));
@@ -36,10 +36,9 @@ void CompareImage(FormControls& form, Variables& vars, const std::vector<uint8_t
         const int row = static_cast<int>(rowIndex % 4);
         const int col = static_cast<int>((offset % kRowBytes) / 2) + 1;
         TextGrid& grid = form.ProgramGrid(program, static_cast<ProgramTable>(table));
-        vars.Differences.push_back(Difference("P" + std::to_string(program) + " " + kTables[table] +
-                                                  " " + grid.Cell(0, row) + " column " +
-                                                  std::to_string(col),
-                                              sentValue, boxValue));
+        vars.Differences.push_back(
+            Difference(ProgramCellName(program, static_cast<ProgramTable>(table), grid, col, row),
+                       sentValue, boxValue));
         grid.MarkCell(col, row, "Sent " + std::to_string(sentValue));
     }
 }

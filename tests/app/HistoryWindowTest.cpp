@@ -110,14 +110,16 @@ INSTANTIATE_TEST_SUITE_P(
                                t.Key(grid, Qt::Key_1, Qt::NoModifier);
                                QTest::keyClicks(t.Focused(), "23");
                                t.Key(t.Focused(), Qt::Key_Return, Qt::NoModifier);
-                               QTest::qWaitFor([&] { return grid->Cell(4, 1) == "123"; });
+                               EXPECT_TRUE(
+                                   QTest::qWaitFor([&] { return grid->Cell(4, 1) == "123"; }));
                            }},
                     Action{"TypedTextThatIsNoNumber",
                            [](Actions& t) {
                                TStringGrid* grid = t.Focus(7, PT::Fuel, 4, 0);
                                t.Key(grid, Qt::Key_A, Qt::NoModifier);
                                t.Key(t.Focused(), Qt::Key_Return, Qt::NoModifier);
-                               QTest::qWaitFor([&] { return grid->Cell(4, 0) == "a"; });
+                               EXPECT_TRUE(
+                                   QTest::qWaitFor([&] { return grid->Cell(4, 0) == "a"; }));
                            }},
                     Action{"CtrlUp",
                            [](Actions& t) {
