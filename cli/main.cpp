@@ -1,31 +1,40 @@
 // corvane-zel-cli: the tool's tables and files from the command line, for scripts and for
 // keeping tunes under version control.
 //
-//   corvane-zel-cli ports
-//   corvane-zel-cli export IN.bin [--format json|csv] [-o OUT]
-//   corvane-zel-cli import IN.json OUT.bin
+//   corvane-zel-cli ports | info | download | send | verify | select | live | export | import
 //
 // Exit status: 0 done, 1 a file or the box failed, 2 the command line is wrong.
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "BoxSimulator.h"
 #include "Connection.h"
 #include "Conversions.h"
+#include "DynoLog.h"
+#include "LiveRecording.h"
 #include "MemoryForm.h"
 #include "SaveFile.h"
 #include "TApdComPort.h"
+#include "TableLayout.h"
 #include "TuningFile.h"
 #include "TuningText.h"
+#include "Verify.h"
 
 namespace {
 
@@ -53,7 +62,10 @@ const char* const kUsageText =
     "  ports                                  the serial ports, one per line\n"
     "  info [--json]                          the box: serial number, edition, program, settings\n"
     "  download OUT.bin                       the box's maps into a tuning file\n"
+    "  send IN.bin [--serial NNNNNNNN]        a tuning file into the box, backed up and verified\n"
+    "  verify IN.bin                          the box's maps against a tuning file\n"
     "  select N                               makes program N (0 to 9) run\n"
+    "  live [--seconds S] [--csv FILE|-]      records the live stream; prints the dyno log\n"
     "  export IN.bin [--format json|csv] [-o OUT]\n"
     "                                         a tuning file as text\n"
     "  import IN.json OUT.bin                 text back into a tuning file\n"
@@ -92,6 +104,56 @@ void AddBoxOptions(QCommandLineParser& parser) {
                       QStringLiteral("edition")});
 }
 
+// A bar on standard error while a chain runs, when that is a terminal: the chain's bytes on
+// the line so far over all it moves.
+class ProgressBar {
+  public:
+    // `start`: the connection's bytes moved when the chain's first command was written.
+    ProgressBar(QString label, const Connection& connection, uint64_t start,
+                std::function<size_t()> total)
+        : label_(std::move(label)),
+          connection_(connection),
+          total_(std::move(total)),
+          start_(start),
+          shown_(isatty(STDERR_FILENO) != 0) {
+        if (!shown_) return;
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Draw(false); });
+        timer_.start(100);
+        Draw(false);
+    }
+    ~ProgressBar() {
+        if (shown_) Draw(true);
+    }
+
+  private:
+    void Draw(bool last) {
+        const size_t total = std::max<size_t>(total_(), 1);
+        size_t done = static_cast<size_t>(connection_.BytesMoved() - start_);
+        if (done > total || (last && success_)) done = total;
+        constexpr int kWidth = 30;
+        const int filled = static_cast<int>(kWidth * done / total);
+        const QString bar = QString(filled, '#') + QString(kWidth - filled, '.');
+        Say(stderr, QStringLiteral("\r%1 [%2] %3/%4 bytes%5")
+                        .arg(label_, bar)
+                        .arg(done)
+                        .arg(total)
+                        .arg(last ? "\n" : ""));
+    }
+
+  public:
+    // The chain ended as it should: the bar ends full.
+    void Done() { success_ = true; }
+
+  private:
+    QString label_;
+    const Connection& connection_;
+    std::function<size_t()> total_;
+    uint64_t start_;
+    bool shown_;
+    bool success_ = false;
+    QTimer timer_;
+};
+
 // A connection to the box over the tables in memory, as the window has it over its own.
 class BoxSession {
   public:
@@ -116,6 +178,15 @@ class BoxSession {
                          [this](const QString& message) { failure_ = message; });
         QObject::connect(connection_.get(), &Connection::Lost,
                          [this](const QString& reason) { failure_ = reason; });
+        QObject::connect(connection_.get(), &Connection::VerifyFailed,
+                         [this](const QString& report) { verifyReport_ = report; });
+        QObject::connect(connection_.get(), &Connection::StatusChanged,
+                         [this](const QString& text) {
+                             if (text == QLatin1String(kVerifiedText)) verified_ = true;
+                             // Where the backup of the box went, before a send overwrites it.
+                             if (text.startsWith(QLatin1String("Backup of box ")))
+                                 Say(stderr, text + '\n');
+                         });
         connection_->Open(port);
     }
     ~BoxSession() {
@@ -125,6 +196,24 @@ class BoxSession {
     MemoryForm& Tables() { return tables_; }
     Variables& Vars() { return *vars_; }
     Connection& Link() { return *connection_; }
+
+    QString Port() const { return connection_->PortName(); }
+    bool Verified() const { return verified_; }
+    const QString& VerifyReport() const { return verifyReport_; }
+    // What went wrong with the box or the port since it was opened, if anything.
+    const QString& Failure() const { return failure_; }
+
+    // Downloads the box's maps and settings, with a progress bar on a terminal.
+    void DownloadAll() {
+        const uint64_t start = connection_->BytesMoved();
+        connection_->Download();
+        ProgressBar bar(QStringLiteral("download"), *connection_, start, [this] {
+            const char edition = vars_->Edition();
+            return ChainWireBytes(DownloadChain(edition), edition);
+        });
+        Wait();
+        bar.Done();
+    }
 
     // Runs until no answer is awaited; a failure on the way ends the program with 1.
     void Wait() {
@@ -145,6 +234,8 @@ class BoxSession {
     std::unique_ptr<BoxSimulator> box_;
     std::unique_ptr<Connection> connection_;
     QString failure_;
+    QString verifyReport_;
+    bool verified_ = false;
 };
 
 int Info(const QStringList& arguments) {
@@ -195,11 +286,266 @@ int Download(const QStringList& arguments) {
     AddBoxOptions(parser);
     const QStringList files = Arguments(parser, arguments, 1, QStringLiteral("download OUT.bin"));
     BoxSession box(parser);
-    box.Link().Download();
-    box.Wait();
+    box.DownloadAll();
     const std::vector<uint8_t> bytes = DownloadedTuningFile(box.Vars());
     if (bytes.empty()) throw LinkError("The box sent no complete set of maps.");
     SaveFileAtomically(files[0], bytes);
+    return kDone;
+}
+
+QString Channels(char edition) {
+    return QStringLiteral("%1-channel").arg(QChar(edition));
+}
+
+// A tuning file checked as "Open file" checks it, before anything talks to the box.
+char CheckedTuningFile(const QString& path) {
+    MemoryForm tables;
+    auto vars = std::make_unique<Variables>();
+    LoadTuningFile(tables, *vars, path.toStdString());
+    return EditionOfFile(path.toStdString());
+}
+
+void RequireEdition(char fileEdition, char boxEdition, const QString& path, const QString& port) {
+    if (fileEdition == boxEdition) return;
+    throw FileError(QStringLiteral("\"%1\" is a tuning file for a %2 box; the box on %3 has %4 "
+                                   "channels. Nothing was sent.")
+                        .arg(path, Channels(fileEdition), port)
+                        .arg(QChar(boxEdition))
+                        .toStdString());
+}
+
+int Send(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends a tuning file into the box: the box is backed up first, every value is checked "
+        "before the first byte, and the box is read back and compared."));
+    AddBoxOptions(parser);
+    parser.addOption({QStringLiteral("serial"),
+                      QStringLiteral("the serial number to give the box (default: its own)"),
+                      QStringLiteral("NNNNNNNN")});
+    const QStringList files =
+        Arguments(parser, arguments, 1, QStringLiteral("send IN.bin [--serial NNNNNNNN]"));
+    const QString serial = parser.value(QStringLiteral("serial"));
+    if (parser.isSet(QStringLiteral("serial"))) {
+        if (serial.size() != 8 || serial.toLatin1().toStdString().find_first_not_of(
+                                      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrst"
+                                      "uvwxyz") != std::string::npos)
+            throw UsageError("--serial needs 8 letters and digits");
+        if (EditionOf(serial.toStdString()) == '\0') throw UsageError(kSerialEditionRequired);
+    }
+    const char fileEdition = CheckedTuningFile(files[0]);
+
+    BoxSession box(parser);
+    box.DownloadAll();
+    const char boxEdition = box.Vars().Edition();
+    RequireEdition(fileEdition, boxEdition, files[0], box.Port());
+    if (!serial.isEmpty() && EditionOf(serial.toStdString()) != boxEdition)
+        throw FileError(QStringLiteral("The serial number %1 is for a %2 box; the box on %3 has %4 "
+                                       "channels. Nothing was sent.")
+                            .arg(serial, Channels(EditionOf(serial.toStdString())), box.Port())
+                            .arg(QChar(boxEdition))
+                            .toStdString());
+    LoadTuningFile(box.Tables(), box.Vars(), files[0].toStdString());
+    if (!serial.isEmpty())
+        box.Tables().ControlByName(Ctl::EditNewSerial).SetCaption(serial.toStdString());
+    const uint64_t start = box.Link().BytesMoved();
+    box.Link().Send();
+    {
+        ProgressBar bar(QStringLiteral("send"), box.Link(), start,
+                        [boxEdition] { return ChainWireBytes(SendChain(boxEdition), boxEdition); });
+        box.Wait();
+        if (box.Verified()) bar.Done();
+    }
+    if (!box.VerifyReport().isEmpty()) {
+        Say(stderr, QStringLiteral("corvane-zel-cli: %1: %2\n")
+                        .arg(QLatin1String(kVerifyFailedTitle), box.VerifyReport()));
+        return kFailed;
+    }
+    if (!box.Verified()) throw LinkError("The box did not finish the send's read-back.");
+    Say(stdout, QString::fromLatin1(kVerifiedText) + '\n');
+    return kDone;
+}
+
+int Verify(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Downloads the box's maps and lists every value that differs from a tuning file."));
+    AddBoxOptions(parser);
+    const QStringList files = Arguments(parser, arguments, 1, QStringLiteral("verify IN.bin"));
+    const char fileEdition = CheckedTuningFile(files[0]);
+    BoxSession box(parser);
+    box.DownloadAll();
+    const char boxEdition = box.Vars().Edition();
+    if (fileEdition != boxEdition)
+        throw FileError(QStringLiteral("\"%1\" is a tuning file for a %2 box; the box on %3 has %4 "
+                                       "channels.")
+                            .arg(files[0], Channels(fileEdition), box.Port())
+                            .arg(QChar(boxEdition))
+                            .toStdString());
+    const std::vector<FileDifference> differences =
+        CompareWithTuningFile(box.Tables(), boxEdition, files[0].toStdString());
+    const QString name = QFileInfo(files[0]).fileName();
+    if (differences.empty()) {
+        Say(stdout, QStringLiteral("No differences from %1\n").arg(name));
+        return kDone;
+    }
+    for (const FileDifference& difference : differences) {
+        const TextGrid& grid = difference.program == 0
+                                   ? box.Tables().GridByName(Grid::StrGridConfig)
+                                   : box.Tables().ProgramGrid(difference.program, difference.table);
+        const std::string place = difference.program == 0
+                                      ? "Configuration column " + std::to_string(difference.col + 1)
+                                      : ProgramCellName(difference.program, difference.table, grid,
+                                                        difference.col, difference.row);
+        Say(stdout, QStringLiteral("%1: box %2, file %3\n")
+                        .arg(QString::fromStdString(place),
+                             QString::fromStdString(grid.Cell(difference.col, difference.row)),
+                             QString::fromStdString(difference.fileText)));
+    }
+    Say(stderr, QStringLiteral("corvane-zel-cli: %1 values differ from %2\n")
+                    .arg(differences.size())
+                    .arg(name));
+    return kFailed;
+}
+
+std::atomic<int> stopSignal{0};
+
+extern "C" void OnStopSignal(int number) {
+    stopSignal = number;
+}
+
+// The dyno log's maxima: the RPM row and the highest reading of each channel at each point,
+// for program 0 and for programs 1 to 9.
+QString DynoLogMaxima(MemoryForm& tables, const Variables& vars) {
+    const TextGrid& log = tables.GridByName(Grid::StrGridDynoLog);
+    QString text;
+    const auto line = [&](const QString& label, const std::function<std::string(int)>& cell) {
+        text += label.leftJustified(8);
+        for (int c = 1; c <= 16; ++c) text += QString::fromStdString(cell(c)).rightJustified(7);
+        text += '\n';
+    };
+    const std::pair<const char*, const DynoRecord*> records[] = {
+        {"Dyno log maxima, program 0:", &vars.DynoLogP0},
+        {"Dyno log maxima, programs 1 to 9:", &vars.DynoLogP1toP9}};
+    for (const auto& [title, record] : records) {
+        text += QString::fromLatin1(title) + '\n';
+        line(QStringLiteral("RPM"), [&](int c) { return log.Cell(c, 0); });
+        for (int r = 1; r <= 3; ++r) {
+            line(QStringLiteral("PRESS_%1").arg(r), [&](int c) {
+                const std::string& value = (*record)[static_cast<size_t>(c * 4 + r)];
+                return value.empty() ? std::string("0") : value;
+            });
+        }
+    }
+    return text;
+}
+
+int Live(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Switches the box's live stream on and records every message, until the time is up or "
+        "Ctrl+C; then switches it off and prints the dyno log's maxima."));
+    AddBoxOptions(parser);
+    parser.addOption({QStringLiteral("seconds"),
+                      QStringLiteral("how long to record (default: until Ctrl+C)"),
+                      QStringLiteral("S")});
+    parser.addOption({QStringLiteral("csv"),
+                      QStringLiteral("writes one CSV line per live message to FILE, or to "
+                                     "standard output for -"),
+                      QStringLiteral("FILE")});
+    Arguments(parser, arguments, 0, QStringLiteral("live [--seconds S] [--csv FILE|-]"));
+    double seconds = 0;
+    if (parser.isSet(QStringLiteral("seconds"))) {
+        bool ok = false;
+        seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 1e7)
+            throw UsageError("--seconds takes a number of seconds above 0");
+    }
+    const QString csvPath = parser.value(QStringLiteral("csv"));
+    const bool csvToStdout = csvPath == QLatin1String("-");
+
+    BoxSession box(parser);
+    box.DownloadAll();
+    // The recording is written as it comes, so that an interrupted run still leaves every
+    // line; a large buffer keeps the writes few.
+    FILE* csv = nullptr;
+    if (csvToStdout) {
+        csv = stdout;
+    } else if (!csvPath.isEmpty()) {
+        csv = std::fopen(QFile::encodeName(csvPath).constData(), "w");
+        if (csv == nullptr)
+            throw FileError(QStringLiteral("Cannot write \"%1\": %2.")
+                                .arg(csvPath, QString::fromLocal8Bit(std::strerror(errno)))
+                                .toStdString());
+    }
+    std::vector<char> buffer(1 << 20);
+    if (csv != nullptr) {
+        std::setvbuf(csv, buffer.data(), _IOFBF, buffer.size());
+        std::fprintf(csv, "%s\n", kLiveCsvHeader);
+    }
+    QElapsedTimer clock;
+    uint64_t messages = 0;
+    QObject::connect(&box.Link(), &Connection::LiveSampleReceived, [&](const LiveSample& sample) {
+        ++messages;
+        if (csv == nullptr) return;
+        const std::string row = LiveCsvRow(std::chrono::microseconds(clock.nsecsElapsed() / 1000),
+                                           sample, box.Vars().ActiveProgram);
+        std::fputs(row.c_str(), csv);
+        std::fputc('\n', csv);
+    });
+
+    stopSignal = 0;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    clock.start();
+    box.Link().SwitchDynoLog();
+    {
+        QEventLoop loop;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+            const bool timeUp =
+                seconds > 0 && clock.elapsed() >= static_cast<qint64>(seconds * 1000);
+            if (timeUp || stopSignal != 0 || !box.Failure().isEmpty() || !box.Link().IsOpen())
+                loop.quit();
+        });
+        watch.start(10);
+        loop.exec();
+    }
+    const double recorded = static_cast<double>(clock.elapsed()) / 1000;
+    if (box.Link().IsOpen() && box.Vars().DynoLogging != 0) {
+        box.Link().SwitchDynoLog();
+        // The messages the box sent before it read the switch-off are still on their way.
+        QEventLoop loop;
+        QTimer watch;
+        QElapsedTimer quiet;
+        quiet.start();
+        uint64_t moved = box.Link().BytesMoved();
+        QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+            if (box.Link().BytesMoved() != moved) {
+                moved = box.Link().BytesMoved();
+                quiet.restart();
+            } else if (quiet.elapsed() >= 100 || !box.Link().IsOpen()) {
+                loop.quit();
+            }
+        });
+        watch.start(5);
+        loop.exec();
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (csv != nullptr) {
+        const bool written = std::fflush(csv) == 0 && std::ferror(csv) == 0;
+        if (!csvToStdout && std::fclose(csv) != 0 && written)
+            throw FileError(QStringLiteral("Cannot finish \"%1\".").arg(csvPath).toStdString());
+        if (csvToStdout) std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        if (!written)
+            throw FileError(QStringLiteral("Cannot write \"%1\".").arg(csvPath).toStdString());
+    }
+    if (!box.Failure().isEmpty()) throw LinkError(box.Failure().toStdString());
+    Say(csvToStdout ? stderr : stdout, QStringLiteral("%1 live messages in %2 s.\n%3")
+                                           .arg(messages)
+                                           .arg(recorded, 0, 'f', 1)
+                                           .arg(DynoLogMaxima(box.Tables(), box.Vars())));
     return kDone;
 }
 
@@ -298,7 +644,10 @@ int main(int argc, char** argv) {
         if (command == QLatin1String("ports")) return Ports(rest);
         if (command == QLatin1String("info")) return Info(rest);
         if (command == QLatin1String("download")) return Download(rest);
+        if (command == QLatin1String("send")) return Send(rest);
+        if (command == QLatin1String("verify")) return Verify(rest);
         if (command == QLatin1String("select")) return Select(rest);
+        if (command == QLatin1String("live")) return Live(rest);
         if (command == QLatin1String("export")) return Export(rest);
         if (command == QLatin1String("import")) return Import(rest);
         throw UsageError("unknown command \"" + command.toStdString() + "\"");

@@ -31,7 +31,7 @@ FrameKind KindOfResponse(uint8_t code) {
 }
 
 bool Streaming(const Variables& vars) {
-    return vars.DynoLogging != 0;
+    return vars.DynoLogging != 0 || vars.LiveDraining;
 }
 
 FrameEvent Dropped(uint8_t first, size_t count) {

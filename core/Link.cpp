@@ -42,6 +42,8 @@ void RequireIdleLink(const Variables& vars) {
 // Writes one command and notes its answer. The image upload goes out in blocks behind a
 // pause after its code, and its answer is due once the whole image has crossed the line.
 void WriteCommand(Link& link, uint8_t code, const std::vector<uint8_t>& data) {
+    // Once another command is on its way, a late live message could be taken for its answer.
+    link.vars.LiveDraining = false;
     link.port.PutChar(code);
     const bool upload = code == Cmd::WriteImage2 || code == Cmd::WriteImage3;
     if (!upload) {
@@ -202,6 +204,7 @@ void ResetExchange(Variables& vars) {
     vars.Awaiting = 0;
     vars.RxPos = 0;
     vars.Verifying = false;
+    vars.LiveDraining = false;
 }
 
 std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline) {
@@ -344,6 +347,10 @@ void SwitchDynoLog(Link& link) {
         C(link, Ctl::ButtonDownload).SetEnabled(true);
         C(link, Ctl::ButtonSend).SetEnabled(true);
         if (edition != '\0') WriteCommand(link, LiveOffCode(edition), {});
+        // A message half received is finished; those the box sent before the switch-off
+        // reached it follow.
+        vars.LiveDraining = edition != '\0';
+        if (vars.LiveDraining && vars.RxPos > 0 && vars.RxBuffer[0] == Cmd::LiveData) return;
     }
     vars.RxPos = 0;
 }

@@ -72,7 +72,8 @@ void CheckSendValues(Link& link, char edition);
 // A program button: selects program n (0..9) unless the port is closed or the live stream
 // runs.
 void SelectProgram(Link& link, int n);
-// The dyno log switch: starts or stops the live stream. Stopping is always allowed.
+// The dyno log switch: starts or stops the live stream. Stopping is always allowed; the
+// messages that were on their way are still taken, until the next command is written.
 void SwitchDynoLog(Link& link);
 // The image upload of the send chain: code byte, pause, then 32-byte blocks.
 void WriteImage(Link& link);

@@ -20,6 +20,9 @@ struct Variables {
     uint16_t RxPos = 0;
 
     uint8_t DynoLogging = 0;
+    // The stream has been switched off and no command written since: the messages the box
+    // sent before it read the switch-off are still taken, so none of them is lost.
+    bool LiveDraining = false;
     uint8_t LastCommand = 0;
     uint8_t ActiveProgram = 0;
     // The code of the response the last command asked for (ACK for writes), 0 for none.

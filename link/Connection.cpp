@@ -82,6 +82,7 @@ void Connection::Open(const QString& name) {
     // A backup is made only of what was downloaded from the box on this connection.
     vars_.DownloadedSerial.clear();
     vars_.DownloadedFile.clear();
+    bytesWritten_ = bytesRead_ = 0;
     shownSerial_.clear();
     serialReported_ = false;
     lostReason_.clear();
@@ -197,6 +198,7 @@ QString Connection::StatusText() const {
 }
 
 void Connection::CommandWritten(uint8_t code, size_t bytes) {
+    bytesWritten_ += bytes;
     qCDebug(lcLink, "%10.3f ms  wrote  %-14s 0x%02X, %zu bytes, answer due in %.1f ms", TraceTime(),
             CommandName(code, vars_.Edition()), code, bytes,
             vars_.Awaiting == 0 ? 0.0
@@ -207,6 +209,7 @@ void Connection::CommandWritten(uint8_t code, size_t bytes) {
 
 void Connection::FrameReceived(const FrameEvent& frame) {
     if (frame.kind == FrameKind::SerialReport) serialReported_ = true;
+    if (frame.kind == FrameKind::LiveSample) emit LiveSampleReceived(frame.live);
     qCDebug(lcLink, "%10.3f ms  framed %-14s 0x%02X, %zu bytes", TraceTime(),
             FrameKindName(frame.kind), frame.code, frame.size);
 }
@@ -238,6 +241,7 @@ void Connection::ReadAvailable() {
                 break;
             }
             const QByteArray bytes = port_->Read(waiting);
+            bytesRead_ += static_cast<uint64_t>(bytes.size());
             ReceiveBytes(link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
                          static_cast<size_t>(bytes.size()));
         }

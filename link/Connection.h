@@ -56,6 +56,9 @@ class Connection : public QObject, private LinkTrace {
     // What the status bar says about the connection now.
     QString StatusText() const;
 
+    // Bytes written to and read from the port since it was opened, for a progress figure.
+    uint64_t BytesMoved() const { return bytesWritten_ + bytesRead_; }
+
   signals:
     void Opened();
     void Closed();
@@ -71,6 +74,9 @@ class Connection : public QObject, private LinkTrace {
     void VerifyFailed(const QString& report);
     // Nothing waits for an answer any more: a chain or command ended, failed or was cut off.
     void Idle();
+    // One live message, as it was framed, before the tables take it. Every message of the
+    // stream comes here in order, however fast they arrive.
+    void LiveSampleReceived(const LiveSample& sample);
 
   private:
     // Raises Idle when the last awaited answer is no longer awaited.
@@ -113,5 +119,7 @@ class Connection : public QObject, private LinkTrace {
     std::string shownSerial_;
     bool serialReported_ = false;
     bool pruneBackups_ = false;
+    uint64_t bytesWritten_ = 0;
+    uint64_t bytesRead_ = 0;
     QElapsedTimer traceClock_;
 };

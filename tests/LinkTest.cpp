@@ -81,6 +81,18 @@ TEST(DownloadChain, ThreeChannelBoxFillsTheWindow) {
     EXPECT_EQ(f.form.GridByName(Grid::StrGridSDdata).Cell(1, 0), "Melexis");
 }
 
+TEST(Chains, WireBytesCountEveryCommandItsDataAndItsAnswer) {
+    // serial, image, program, configuration, start time, pedal, sensors' data
+    EXPECT_EQ(ChainWireBytes(DownloadChain('3'), '3'), 7u + 9 + 3745 + 3 + 33 + 2 + 2 + 385);
+    EXPECT_EQ(ChainWireBytes(DownloadChain('2'), '2'), 5u + 9 + 2305 + 3 + 2 + 2);
+    // each write with its ACK, then the read-back
+    EXPECT_EQ(ChainWireBytes(SendChain('3'), '3'),
+              (9u + 1) + (3745 + 1) + (33 + 1) + (2 + 1) + (2 + 1) +
+                  ChainWireBytes(DownloadChain('3'), '3'));
+    EXPECT_EQ(ChainWireBytes(SendChain('2'), '2'),
+              (9u + 1) + (2305 + 1) + (2 + 1) + (2 + 1) + ChainWireBytes(DownloadChain('2'), '2'));
+}
+
 TEST(DownloadChain, TwoChannelBoxStopsAfterTheStartTime) {
     LinkFixture f;
     BoxAnswers box('2');

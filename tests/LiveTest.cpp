@@ -87,6 +87,28 @@ TEST(LiveData, EveryMessageOfEveryChunkIsHandledInOrder) {
     }
 }
 
+TEST(LiveData, MessagesOnTheirWayWhenTheStreamStopsAreTakenUntilTheNextCommand) {
+    LiveFixture f;
+    const auto first = LiveMessage(1000, 11, 80, 12, 70, 13);
+    const auto second = LiveMessage(1500, 21, 80, 22, 70, 23);
+    f.Receive({first.begin(), first.begin() + 5});
+    SwitchDynoLog(f.link);
+    ASSERT_EQ(f.vars.DynoLogging, 0);
+    // The rest of the message in progress, and one the box sent before it read the switch.
+    std::vector<uint8_t> late(first.begin() + 5, first.end());
+    late.insert(late.end(), second.begin(), second.end());
+    f.Receive(late);
+    EXPECT_EQ(f.vars.LiveMessages, 2u);
+    EXPECT_EQ(f.Log(1, 1), "11");
+    EXPECT_EQ(f.Log(2, 3), "23");
+    EXPECT_EQ(f.vars.RxPos, 0);
+    // Once another command is written, a late message is no answer and no sample.
+    Download(f.link);
+    f.Receive(LiveMessage(1000, 99, 80, 99, 70, 99));
+    EXPECT_EQ(f.vars.LiveMessages, 2u);
+    EXPECT_EQ(f.Log(1, 1), "11");
+}
+
 TEST(LiveData, StreamFindsItsStepAgainAfterGarbageOrALostByte) {
     LiveFixture f;
     std::vector<uint8_t> stream = {0x00, 0x33};  // garbage first

@@ -114,6 +114,15 @@ std::span<const uint8_t> SendChain(char edition) {
     return {};
 }
 
+size_t ChainWireBytes(std::span<const uint8_t> chain, char edition) {
+    size_t bytes = 0;
+    for (const uint8_t code : chain) {
+        const CommandRow* row = FindCommand(code, edition);
+        if (row != nullptr) bytes += 1 + row->dataLength + row->answerLength;
+    }
+    return bytes;
+}
+
 uint8_t NextInChain(std::span<const uint8_t> chain, uint8_t code) {
     const auto at = std::find(chain.begin(), chain.end(), code);
     if (at == chain.end() || at + 1 == chain.end()) return 0;

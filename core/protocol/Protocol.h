@@ -111,6 +111,9 @@ size_t AnswerLength(uint8_t answerCode);
 // response) and then downloads everything again.
 std::span<const uint8_t> DownloadChain(char edition);
 std::span<const uint8_t> SendChain(char edition);
+// The bytes a whole chain of `edition` moves on the line: each command with its data and
+// each answer.
+size_t ChainWireBytes(std::span<const uint8_t> chain, char edition);
 // The step after `code` in the chain that holds it, 0 at its end or for a code in none.
 uint8_t NextInChain(std::span<const uint8_t> chain, uint8_t code);
 uint8_t LiveOnCode(char edition);
