@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <csignal>
 
 #include "BoxSimulator.h"
+#include "LiveRecording.h"
 #include "MemoryForm.h"
 #include "TestSupport.h"
 #include "TuningFile.h"
@@ -19,13 +24,29 @@ struct CliRun {
     QByteArray err;
 };
 
-CliRun Cli(const QStringList& arguments, const QString& portVariable = {}) {
-    QProcess process;
+// Backups of a box go under the data folder: the tests' own, never the user's.
+const TempDir& DataHome() {
+    static const TempDir home;
+    return home;
+}
+
+QString BackupFolder() {
+    return QString::fromStdString(DataHome() / "corvane-zel/backups");
+}
+
+void Start(QProcess& process, const QStringList& arguments, const QString& portVariable = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("CORVANE_PORT"));
     if (!portVariable.isEmpty()) environment.insert(QStringLiteral("CORVANE_PORT"), portVariable);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                       QString::fromStdString(DataHome().Path().string()));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(CLI_PATH), arguments);
+}
+
+CliRun Cli(const QStringList& arguments, const QString& portVariable = {}) {
+    QProcess process;
+    Start(process, arguments, portVariable);
     process.waitForFinished(30000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), process.readAllStandardError()};
@@ -141,6 +162,11 @@ TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
         {{"export", "a.bin", "--format", "xml"}, 2, "--format must be json or csv"},
         {{"import", "only.json"}, 2, "usage: corvane-zel-cli import IN.json OUT.bin"},
         {{"export", "missing.bin"}, 1, "Cannot open \"missing.bin\": the file does not exist."},
+        {{"send"}, 2, "usage: corvane-zel-cli send IN.bin [--serial NNNNNNNN]"},
+        {{"verify", "a.bin", "b.bin"}, 2, "usage: corvane-zel-cli verify IN.bin"},
+        {{"live", "--seconds", "0"}, 2, "--seconds takes a number of seconds above 0"},
+        {{"live", "--seconds", "soon"}, 2, "--seconds takes a number of seconds above 0"},
+        {{"live", "--help"}, 0, "--csv <FILE>"},
         {{"--help"}, 0, "Commands:"},
         {{"export", "--help"}, 0, "--format <format>"},
         {{"--version"}, 0, "corvane-zel-cli 1.32"},
@@ -207,10 +233,211 @@ TEST_P(CliBoxTest, DownloadInfoAndSelectAgainstTheBox) {
     EXPECT_TRUE(badPort.err.contains("/dev/nonexistent-port")) << badPort.err.toStdString();
 }
 
+// The write commands of either edition's send chain.
+bool WroteAnything(const BoxSimulator& box) {
+    for (const ReceivedCommand& command : box.Received()) {
+        const CommandRow* row = FindCommand(command.code, box.Contents().Edition());
+        if (row != nullptr && row->answer == AnswerKind::Ack && command.code != Cmd::SelectProgram)
+            return true;
+    }
+    return false;
+}
+
+TEST_P(CliBoxTest, SendBacksUpWritesAndVerifiesTheBox) {
+    const char edition = GetParam();
+    const std::string tune = dir / "tune.bin";
+    WriteBytes(tune, DistinctFile(edition));
+    const QString before = QString::fromStdString(dir / "before.bin");
+    ASSERT_EQ(Cli({"download", "--port", port, before}).exitCode, 0);
+
+    // Every value of the box differs from the file before the send.
+    const CliRun differs = Cli({"verify", "--port", port, QString::fromStdString(tune)});
+    EXPECT_EQ(differs.exitCode, 1);
+    const QList<QByteArray> lines = differs.out.trimmed().split('\n');
+    EXPECT_GT(lines.size(), 100);
+    EXPECT_TRUE(lines[0].startsWith("P1 CH1 RPM_1 column 1: box 1000, file "))
+        << lines[0].toStdString();
+    EXPECT_TRUE(
+        differs.err.contains(QByteArray::number(lines.size()) + " values differ from tune.bin"))
+        << differs.err.toStdString();
+
+    const QString serial = QString(QChar(edition)) + "7654321";
+    QDir(BackupFolder()).removeRecursively();
+    const CliRun send =
+        Cli({"send", "--port", port, QString::fromStdString(tune), "--serial", serial});
+    ASSERT_EQ(send.exitCode, 0) << send.err.toStdString();
+    EXPECT_EQ(send.out, "Sent and verified.\n");
+    EXPECT_TRUE(send.err.startsWith("Backup of box")) << send.err.toStdString();
+    EXPECT_EQ(box->Contents().serial, serial.toStdString());
+    // The backup holds the box as it was; the box now holds the file.
+    const QStringList backups = QDir(BackupFolder()).entryList({"*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_EQ(ReadBytes((BackupFolder() + '/' + backups[0]).toStdString()),
+              ReadBytes(before.toStdString()));
+    const QString after = QString::fromStdString(dir / "after.bin");
+    ASSERT_EQ(Cli({"download", "--port", port, after}).exitCode, 0);
+    EXPECT_EQ(ReadBytes(after.toStdString()), ReadBytes(tune));
+    const CliRun same = Cli({"verify", "--port", port, QString::fromStdString(tune)});
+    EXPECT_EQ(same.exitCode, 0) << same.out.toStdString() << same.err.toStdString();
+    EXPECT_EQ(same.out, "No differences from tune.bin\n");
+}
+
+TEST_P(CliBoxTest, SendRefusesBeforeTheFirstByteAndReportsABadReadBack) {
+    const char edition = GetParam();
+    const char other = edition == '3' ? '2' : '3';
+    const std::string tune = dir / "tune.bin";
+    const std::string otherTune = dir / "other.bin";
+    WriteBytes(tune, DistinctFile(edition));
+    WriteBytes(otherTune, DistinctFile(other));
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        int exitCode;
+        QString says;
+    };
+    const Row rows[] = {
+        {"file of the other edition",
+         {"send", QString::fromStdString(otherTune)},
+         1,
+         QString("is a tuning file for a %1-channel box; the box on %2 has %3 channels. Nothing "
+                 "was sent.")
+             .arg(other)
+             .arg(port)
+             .arg(edition)},
+        {"serial of the other edition",
+         {"send", QString::fromStdString(tune), "--serial", QString(QChar(other)) + "0000001"},
+         1,
+         "Nothing was sent."},
+        {"serial too short",
+         {"send", QString::fromStdString(tune), "--serial", "3001"},
+         2,
+         "--serial needs 8 letters and digits"},
+        {"serial of no edition",
+         {"send", QString::fromStdString(tune), "--serial", "90000001"},
+         2,
+         "The serial number must start with 2 or 3"},
+        {"no such file",
+         {"send", QString::fromStdString(dir / "none.bin")},
+         1,
+         "the file does not exist"},
+        {"not a tuning file",
+         {"send", QString::fromStdString(dir.Path().string())},
+         1,
+         "Cannot open"},
+        {"verify, other edition",
+         {"verify", QString::fromStdString(otherTune)},
+         1,
+         "channel box; the box on"},
+    };
+    for (const Row& row : rows) {
+        box->ClearLogs();
+        const CliRun run = Cli(row.arguments + QStringList{"--port", port});
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.name << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(row.says.toUtf8()))
+            << row.name << ": " << run.err.toStdString();
+        EXPECT_FALSE(WroteAnything(*box)) << row.name;
+    }
+
+    // A box that stores one image byte wrongly: the read-back names the cell, exit 1.
+    BoxSimFaults faults;
+    faults.wrongImageByte = 1;
+    box->SetFaults(faults);
+    const CliRun bad = Cli({"send", "--port", port, QString::fromStdString(tune)});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(bad.err.contains("Verify failed: P1 CH1 RPM_1 column 1: sent "))
+        << bad.err.toStdString();
+    EXPECT_TRUE(bad.out.isEmpty()) << bad.out.toStdString();
+}
+
+// The lines of a live recording after its header, each split into its fields.
+std::vector<QList<QByteArray>> LiveRows(const QByteArray& csv) {
+    const QList<QByteArray> lines = csv.split('\n');
+    EXPECT_EQ(lines.value(0), QByteArray(kLiveCsvHeader));
+    EXPECT_TRUE(lines.last().isEmpty()) << "the last line is whole";
+    std::vector<QList<QByteArray>> rows;
+    for (qsizetype k = 1; k + 1 < lines.size(); ++k) rows.push_back(lines[k].split(','));
+    return rows;
+}
+
+void ExpectOneRowPerMessage(const std::vector<QList<QByteArray>>& rows,
+                            const std::vector<LiveSample>& sent, int program) {
+    ASSERT_EQ(rows.size(), sent.size());
+    double last = 0;
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const QList<QByteArray>& f = rows[k];
+        ASSERT_EQ(f.size(), 8) << "line " << k + 2;
+        const LiveSample got{f[1].toUShort(), f[2].toUShort(), f[3].toUShort(),
+                             f[4].toUShort(), f[5].toUShort(), f[6].toUShort()};
+        EXPECT_EQ(got, sent[k]) << "line " << k + 2;
+        EXPECT_EQ(f[7].toInt(), program) << "line " << k + 2;
+        EXPECT_EQ(f[0].size() - f[0].indexOf('.'), 7) << "microseconds: " << f[0].toStdString();
+        EXPECT_GE(f[0].toDouble(), last) << "line " << k + 2;
+        last = f[0].toDouble();
+    }
+}
+
+TEST_P(CliBoxTest, LiveWritesALinePerMessageUntilTheTimeOrASignal) {
+    const char edition = GetParam();
+    box->SetLiveInterval(std::chrono::microseconds(2000));
+    const int program = box->Contents().runningProgram;
+
+    // Stopped by a signal (Ctrl+C for one edition, a termination for the other) while the
+    // stream runs fast: the stream is switched off and the file holds every message.
+    const QString csv = QString::fromStdString(dir / "live.csv");
+    QProcess process;
+    Start(process, {"live", "--port", port, "--csv", csv});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->LiveSent().size() >= 300; }, 20000))
+        << process.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), edition == '3' ? SIGINT : SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_FALSE(box->LiveOn()) << "the stream is switched off";
+    const std::vector<uint8_t> bytes = ReadBytes(csv.toStdString());
+    ExpectOneRowPerMessage(LiveRows(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<qsizetype>(bytes.size()))),
+                           box->LiveSent(), program);
+    const QByteArray out = process.readAllStandardOutput();
+    EXPECT_TRUE(out.startsWith(QByteArray::number(box->LiveSent().size()) + " live messages in "))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("Dyno log maxima, programs 1 to 9:\nRPM        1000   1500"))
+        << out.toStdString();
+
+    // For a time, to standard output; the maxima then go to standard error.
+    box->ClearLogs();
+    const CliRun timed = Cli({"live", "--port", port, "--seconds", "0.4", "--csv", "-"});
+    ASSERT_EQ(timed.exitCode, 0) << timed.err.toStdString();
+    EXPECT_GT(box->LiveSent().size(), 50u);
+    ExpectOneRowPerMessage(LiveRows(timed.out), box->LiveSent(), program);
+    EXPECT_TRUE(timed.err.contains("Dyno log maxima, program 0:")) << timed.err.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Editions, CliBoxTest, testing::Values('2', '3'),
                          [](const testing::TestParamInfo<char>& info) {
                              return std::string(info.param == '3' ? "three" : "two") + "Channels";
                          });
+
+TEST(Cli, ProgressBarOnlyOnATerminal) {
+    // script(1) runs the program with a pseudo-terminal as its standard error.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty()) GTEST_SKIP() << "script(1) is not installed; no terminal to draw on";
+    TempDir dir;
+    const QString bin = QString::fromStdString(dir / "box.bin");
+    QProcess process;
+    process.start(script,
+                  {"-qec", QString(CLI_PATH) + " download --simulate 2 " + bin, "/dev/null"});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QByteArray shown = process.readAllStandardOutput();
+    EXPECT_TRUE(shown.contains("\rdownload [")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("[##############################] 2326/2326 bytes"))
+        << shown.toStdString();
+
+    // Into a pipe: only the file.
+    const CliRun piped = Cli({"download", "--simulate", "2", bin});
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_TRUE(piped.err.isEmpty() && piped.out.isEmpty()) << piped.err.toStdString();
+}
 
 TEST(Cli, SimulatesABoxOfEitherEdition) {
     for (const char* edition : {"2", "3"}) {
