@@ -19,6 +19,7 @@
 #include "Charts.h"
 #include "ErrorGuard.h"
 #include "Functions.h"
+#include "LiveGraph.h"
 #include "Pictures.h"
 #include "RangeText.h"
 #include "SaveFile.h"
@@ -137,6 +138,9 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
 }
 
 TForm1::~TForm1() {
+    // The graph finishes its recording while the window's state is still whole.
+    delete graph_;
+    graph_ = nullptr;
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -594,7 +598,33 @@ QFileDialog* TForm1::FileDialog(bool save) {
 
 QString TForm1::ChooseFile(QFileDialog* dialog) {
     dialog->setNameFilter(QString::fromLatin1(kTuningFileFilter));
+    return RunFileChooser(dialog);
+}
+
+QString TForm1::RunFileChooser(QFileDialog* dialog) {
     return Chooser() ? Chooser()(dialog) : QString();
+}
+
+void TForm1::ShowLiveGraph() {
+    if (graph_ == nullptr) {
+        graph_ = new LiveGraph(*this);
+        connect(connection_, &Connection::LiveSampleReceived, graph_, &LiveGraph::AddLive);
+        connect(connection_, &Connection::LiveStreamChanged, graph_, &LiveGraph::StreamChanged);
+        connect(connection_, &Connection::Lost, graph_, [this] { graph_->ConnectionLost(); });
+        if (vars_.DynoLogging != 0) graph_->StreamChanged(true);
+        // Beside the window, on the same screen as far as it reaches.
+        graph_->resize(860, 560);
+        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+        if (const QScreen* screen = this->screen()) {
+            const QRect room = screen->availableGeometry();
+            at.setX(std::max(room.left(), std::min(at.x(), room.right() - graph_->width())));
+            at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - graph_->height())));
+        }
+        graph_->move(at);
+    }
+    graph_->show();
+    graph_->raise();
+    graph_->activateWindow();
 }
 
 void TForm1::ButtonOpenFileClick() {
@@ -846,6 +876,8 @@ void TForm1::CreateHistory() {
     ColourByValueAction = action(QStringLiteral("Colour by value"),
                                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H)}, nullptr);
     ColourByValueAction->setCheckable(true);
+    LiveGraphAction = action(QStringLiteral("Live graph"), {QKeySequence(Qt::CTRL | Qt::Key_G)},
+                             &TForm1::ShowLiveGraph);
     connect(ColourByValueAction, &QAction::toggled, this, &TForm1::ColourByValue);
     QUndoStack& stack = history_->Stack();
     connect(UndoAction, &QAction::triggered, &stack, &QUndoStack::undo);
@@ -881,6 +913,8 @@ QMenu* TForm1::TableMenu(TStringGrid* grid) {
     menu->addAction(InterpolateAction);
     menu->addSeparator();
     menu->addAction(ColourByValueAction);
+    menu->addSeparator();
+    menu->addAction(LiveGraphAction);
     const bool editable = EditableTable(grid) != nullptr && grid->isEnabled();
     for (QAction* item :
          {PasteRangeAction, AddAction, MultiplyAction, SetToAction, InterpolateAction}) {

@@ -31,6 +31,7 @@
 #include "Widgets.h"
 
 class TForm1;
+class LiveGraph;
 
 // A table's view on a page whose views are made when the page is first shown. Reaching
 // the view through this pointer makes the page's views now.
@@ -174,6 +175,14 @@ class TForm1 : public QMainWindow, public FormControls {
     QAction* SetToAction;
     QAction* InterpolateAction;
     QAction* ColourByValueAction;  // checkable, off at start
+    QAction* LiveGraphAction;      // Ctrl+G
+
+    // The live graph's window, made when first shown (nullptr until then).
+    LiveGraph* Graph() const { return graph_; }
+    // Shows the live graph beside the window.
+    void ShowLiveGraph();
+    // Runs the open or save dialog as the file chooser has it (tests replace the chooser).
+    static QString RunFileChooser(QFileDialog* dialog);
 
     // Asks for the number of "Add…", "Multiply by %…" and "Set to…"; empty when cancelled.
     // Tests replace it.
@@ -277,6 +286,7 @@ class TForm1 : public QMainWindow, public FormControls {
     std::array<TableText*, 5> namedTables_{};                    // by Grid
     std::array<bool, 10> pageViewsMade_{};                       // [page]
     EditHistory* history_ = nullptr;
+    LiveGraph* graph_ = nullptr;
     std::optional<EditHistory::Snapshot> downloadBefore_;  // the tables when a download began
     TStringGrid* menuGrid_ = nullptr;                      // the table a menu was opened on
     std::map<Ctl, WidgetControl> controls_;

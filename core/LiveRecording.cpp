@@ -131,12 +131,12 @@ std::array<std::vector<TracePoint>, kLiveChannels> TraceEnvelope(
     const double width = (to - from) / slices;
     for (auto& trace : traces) trace.reserve(static_cast<size_t>(slices) * 2);
     while (first != records.end() && seconds(*first) <= to) {
-        const int slice = std::min(slices - 1, static_cast<int>((seconds(*first) - from) / width));
-        const double sliceEnd = from + width * (slice + 1);
-        auto last = first;
-        while (last != records.end() && (seconds(*last) < sliceEnd || slice == slices - 1) &&
-               seconds(*last) <= to)
-            ++last;
+        const auto sliceOf = [&](const LiveRecord& r) {
+            return std::min(slices - 1, static_cast<int>((seconds(r) - from) / width));
+        };
+        const int slice = sliceOf(*first);
+        auto last = first + 1;
+        while (last != records.end() && seconds(*last) <= to && sliceOf(*last) == slice) ++last;
         for (int c = 0; c < kLiveChannels; ++c) {
             const LiveRecord* low = &*first;
             const LiveRecord* high = &*first;

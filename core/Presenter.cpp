@@ -169,3 +169,18 @@ void TrackLiveRpm(FormControls& form, uint16_t rpm) {
         return;
     }
 }
+
+void ReplayLiveRecords(FormControls& form, Variables& vars, std::span<const LiveRecord> records) {
+    const uint8_t running = vars.ActiveProgram;
+    try {
+        for (const LiveRecord& record : records) {
+            vars.ActiveProgram = static_cast<uint8_t>(record.program);
+            TakeLiveSample(form, vars, record.sample);
+        }
+    } catch (...) {
+        vars.ActiveProgram = running;
+        throw;
+    }
+    vars.ActiveProgram = running;
+    if (!records.empty()) ShowLiveState(form, vars);
+}

@@ -5,6 +5,7 @@
 
 #include "Controls.h"
 #include "Framer.h"
+#include "LiveRecording.h"
 #include "Variables.h"
 
 // The box's serial report: the number, the edition's table layout and the labels.
@@ -20,6 +21,9 @@ void PresentFrame(FormControls& form, Variables& vars, const FrameEvent& frame);
 // (labels, the dyno log table, the tracked column; as often as the screen shows it).
 void TakeLiveSample(FormControls& form, Variables& vars, const LiveSample& sample);
 void ShowLiveState(FormControls& form, Variables& vars);
+// Takes recorded live messages as if they came from the box, each under the program it was
+// recorded with, and shows the last. The program the box runs is kept.
+void ReplayLiveRecords(FormControls& form, Variables& vars, std::span<const LiveRecord> records);
 
 // Colours the button of the running program and shows its page, with its curves.
 void MarkActiveProgram(FormControls& form, Variables& vars, uint8_t n);

@@ -109,6 +109,7 @@ void Connection::Close() {
     ResetExchange(vars_);
     lostReason_.clear();
     qCDebug(lcLink, "closed %s", qPrintable(name_));
+    NoteStream();
     SetStatus(StatusText());
     emit Closed();
 }
@@ -300,6 +301,14 @@ void Connection::AfterExchangeStep() {
         SetStatus(StatusText());
     }
     NoteIdle();
+    NoteStream();
+}
+
+void Connection::NoteStream() {
+    const bool on = vars_.DynoLogging != 0;
+    if (on == streamSaid_) return;
+    streamSaid_ = on;
+    emit LiveStreamChanged(on);
 }
 
 void Connection::NoteIdle() {
@@ -351,6 +360,7 @@ void Connection::OnLost(const QString& reason) {
     qCDebug(lcLink, "%10.3f ms  lost: %s", TraceTime(), qPrintable(reason));
     SetStatus(StatusText());
     NoteIdle();
+    NoteStream();
     emit Lost(reason);
 }
 

@@ -77,11 +77,16 @@ class Connection : public QObject, private LinkTrace {
     // One live message, as it was framed, before the tables take it. Every message of the
     // stream comes here in order, however fast they arrive.
     void LiveSampleReceived(const LiveSample& sample);
+    // The live stream was switched on or off (by the user, a close or a lost connection).
+    void LiveStreamChanged(bool on);
 
   private:
     // Raises Idle when the last awaited answer is no longer awaited.
     void NoteIdle();
     bool wasAwaiting_ = false;
+    // Raises LiveStreamChanged when the stream's state differs from the last said.
+    void NoteStream();
+    bool streamSaid_ = false;
     void CommandWritten(uint8_t code, size_t bytes) override;
     void FrameReceived(const FrameEvent& frame) override;
 

@@ -117,6 +117,17 @@ TEST(LiveRecording, TheEnvelopeKeepsEveryPeakWithinItsPoints) {
     EXPECT_GE(part[0].front().t, 10);
     EXPECT_LE(part[0].back().t, 20);
     EXPECT_TRUE(TraceEnvelope(records, 70, 80, 100)[0].empty());
+    // Slices whose ends round below a record's time (10 ms steps over 100 s in 352 slices).
+    std::vector<LiveRecord> steps(10001);
+    for (size_t k = 0; k < steps.size(); ++k) {
+        steps[k].time = microseconds(k * 10000);
+        steps[k].sample.rpm = static_cast<uint16_t>(k);
+    }
+    for (const int slices : {352, 333, 7, 1}) {
+        const auto drawn = TraceEnvelope(steps, 0, 100, slices);
+        EXPECT_LE(drawn[0].size(), 2u * slices);
+        EXPECT_EQ(drawn[0].back().t, 100);
+    }
     EXPECT_TRUE(TraceEnvelope(records, 20, 10, 100)[0].empty());
 }
 

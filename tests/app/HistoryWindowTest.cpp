@@ -213,7 +213,8 @@ TEST_F(HistoryTest, TheTablesMenuHoldsTheItemsWithTheirShortcuts) {
                           {"Multiply by %\u2026", "Ctrl+Shift+M"},
                           {"Set to\u2026", "Ctrl+Shift+S"},
                           {"Interpolate", "Ctrl+Shift+I"},
-                          {"Colour by value", "Ctrl+Shift+H"}};
+                          {"Colour by value", "Ctrl+Shift+H"},
+                          {"Live graph", "Ctrl+G"}};
     for (TStringGrid* grid :
          {Grid(1, PT::CH1), Grid(8, PT::Fuel), form->StrGridDynoLog, form->StrGridConfig.get()}) {
         QMenu* menu = form->TableMenu(grid);

@@ -34,8 +34,7 @@ class LiveWindowTest : public testing::Test {
         SetErrorPresenter({});
     }
     // Holds the box's stream, waits until the window has handled every message sent, then
-    // switches the stream off. (Messages still on the line when the stream is switched off
-    // are no longer wanted and are dropped.)
+    // switches the stream off.
     bool StopAndDrain() {
         box->SetLiveInterval(std::chrono::hours(1));
         // Messages already queued in the box still leave: wait until the count holds still.

@@ -1,0 +1,197 @@
+// The live graph's window: a recording of the simulated box's stream at the wire's maximum
+// rate, replayed into the dyno log; recordings opened, zoomed and read with the cursor.
+#include <QChart>
+#include <QChartView>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QTest>
+#include <QValueAxis>
+
+#include "BoxSimulator.h"
+#include "DynoLog.h"
+#include "LiveGraph.h"
+#include "TestSupport.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ReadText(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class LiveGraphTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        TForm1::SetFileChooser([this](QFileDialog* dialog) {
+            return dialog->acceptMode() == QFileDialog::AcceptSave ? saveAs : openName;
+        });
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        if (box) box->Stop();
+        TForm1::SetFileChooser({});
+    }
+    LiveGraph* OpenGraph() {
+        QApplication::setActiveWindow(form.get());
+        QTest::keyClick(form.get(), Qt::Key_G, Qt::ControlModifier);
+        LiveGraph* graph = form->Graph();
+        if (graph != nullptr) EXPECT_TRUE(QTest::qWaitForWindowExposed(graph));
+        return graph;
+    }
+    void ConnectAndDownload(BoxSimOptions options) {
+        box = std::make_unique<BoxSimulator>(options);
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        form->ComboBoxComPorts->setEditText(QString::fromStdString(box->PortPath()));
+        form->ButtonConnect->setEnabled(true);
+        form->ButtonConnect->click();
+        ASSERT_TRUE(form->ApdComPort1->IsOpen());
+        form->ButtonDownload->click();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return box->Received().size() >= 7 && form->Vars().Awaiting == 0; }, 10000));
+    }
+    size_t Shown(QLineSeries* series) const { return static_cast<size_t>(series->count()); }
+
+    std::unique_ptr<BoxSimulator> box;
+    TempDir dir;
+    QString saveAs;
+    QString openName;
+};
+
+TEST_F(LiveGraphTest, ARecordingAtTheWiresRateHoldsEveryMessageAndReplaysToTheSameMaxima) {
+    BoxSimOptions options;
+    options.liveInterval = 0us;  // back to back: the wire's maximum rate
+    ASSERT_NO_FATAL_FAILURE(ConnectAndDownload(options));
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    EXPECT_EQ(graph->windowTitle(), "Live graph");
+    EXPECT_GE(graph->geometry().left(), form->frameGeometry().left() + 100) << "beside the window";
+
+    // "Record…" before the stream runs says what to do.
+    graph->ButtonRecord->click();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.takeFirst(), "Switch the dyno log on to record the live stream.");
+
+    // The stream on and the recording started before the first message is read.
+    saveAs = QString::fromStdString(dir / "run.csv");
+    const DynoRecord startP0 = form->Vars().DynoLogP0;
+    const DynoRecord startP1toP9 = form->Vars().DynoLogP1toP9;
+    form->ButtonDynoLog->click();
+    graph->ButtonRecord->click();
+    ASSERT_TRUE(graph->Recording());
+    EXPECT_EQ(graph->ButtonRecord->text(), "Stop recording");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->LiveSent().size() >= 1500; }, 10000));
+    graph->RefreshNow();
+    for (QLineSeries* series : graph->Series) EXPECT_GT(Shown(series), 10u);
+    EXPECT_LE(Shown(graph->Series[0]), 2000u) << "drawn from the envelope, not every message";
+    EXPECT_EQ(graph->ShownTo() - graph->ShownFrom(), LiveGraph::kLiveSeconds);
+    const QString picture = QStringLiteral(ARTIFACT_DIR "/live-graph.png");
+    EXPECT_TRUE(graph->grab().save(picture)) << picture.toStdString();
+
+    // The stream switched off at full speed: the messages on their way are recorded too.
+    form->ButtonDynoLog->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !graph->Recording(); }, 5000));
+    EXPECT_FALSE(box->LiveOn());
+    const std::vector<LiveSample> sent = box->LiveSent();
+    const std::vector<LiveRecord> recorded = ParseLiveCsv(ReadText(dir / "run.csv"));
+    ASSERT_EQ(recorded.size(), sent.size());
+    for (size_t k = 0; k < sent.size(); ++k) {
+        ASSERT_EQ(recorded[k].sample, sent[k]) << "message " << k;
+        ASSERT_EQ(recorded[k].program, box->Contents().runningProgram);
+    }
+    EXPECT_EQ(form->Vars().LiveMessages, sent.size());
+    EXPECT_TRUE(graph->LabelState->text().startsWith(
+        QStringLiteral("Recorded %1 messages to run.csv").arg(sent.size())))
+        << graph->LabelState->text().toStdString();
+
+    // The dyno log's records as before the run, the recording replayed: the same maxima.
+    const DynoRecord liveP0 = form->Vars().DynoLogP0;
+    const DynoRecord liveP1toP9 = form->Vars().DynoLogP1toP9;
+    EXPECT_NE(liveP1toP9, startP1toP9) << "the run filled the log";
+    form->Vars().DynoLogP0 = startP0;
+    form->Vars().DynoLogP1toP9 = startP1toP9;
+    openName = saveAs;
+    graph->ButtonOpenRecording->click();
+    ASSERT_TRUE(graph->Replaying()) << errors.join('\n').toStdString();
+    graph->ButtonReplayDynoLog->click();
+    EXPECT_EQ(form->Vars().DynoLogP0, liveP0);
+    EXPECT_EQ(form->Vars().DynoLogP1toP9, liveP1toP9);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(LiveGraphTest, ARecordingOpenedIsZoomedAndReadAndABadOneIsRefused) {
+    // 100 s of a run, program 1 then 4 then 0.
+    const std::string good = dir / "good.csv";
+    {
+        LiveCsvWriter writer(good);
+        for (int k = 0; k <= 10000; ++k) {
+            const int program = k < 3000 ? 1 : k < 7000 ? 4 : 0;
+            writer.Add({std::chrono::microseconds(k * 10000LL),
+                        {static_cast<uint16_t>(1000 + k % 7000), 300, 90, 200, 85,
+                         static_cast<uint16_t>(k == 5000 ? 4000 : 100)},
+                        program});
+        }
+        writer.Close();
+    }
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    openName = QString::fromStdString(good);
+    graph->ButtonOpenRecording->click();
+    ASSERT_TRUE(graph->Replaying()) << errors.join('\n').toStdString();
+    EXPECT_EQ(graph->ShownFrom(), 0);
+    EXPECT_EQ(graph->ShownTo(), 100);
+    double highest = 0;
+    for (const QPointF& p : graph->Series[5]->points()) highest = std::max(highest, p.y());
+    EXPECT_EQ(highest, 4000) << "a one-message peak shows in the whole run";
+    const auto bands = graph->View->chart()->childItems();
+    int programBands = 0;
+    for (QGraphicsItem* item : bands) {
+        auto* band = dynamic_cast<QGraphicsRectItem*>(item);
+        if (band != nullptr && band->isVisible() && band->data(0) == "program band") ++programBands;
+    }
+    EXPECT_EQ(programBands, 3);
+
+    // The wheel zooms around the mouse; "Whole run" shows it all again.
+    const QPoint middle = graph->View->chart()->plotArea().center().toPoint();
+    QWheelEvent wheel(middle, graph->View->mapToGlobal(middle), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(graph->View->viewport(), &wheel);
+    EXPECT_NEAR(graph->ShownTo() - graph->ShownFrom(), 80, 0.5);
+    EXPECT_NEAR((graph->ShownTo() + graph->ShownFrom()) / 2, 50, 1);
+    graph->ZoomTo(49, 51);
+    EXPECT_LE(graph->Series[5]->count(), 2 * 201) << "only the time shown";
+    graph->ButtonWholeRun->click();
+    EXPECT_EQ(graph->ShownTo() - graph->ShownFrom(), 100);
+
+    // The cursor shows the message nearest the mouse.
+    graph->ShowCursorAt(50.004);
+    EXPECT_EQ(
+        graph->LabelCursor->text().toStdString(),
+        "50.000000 s   P4   RPM 6000   CH1 300 (90 \u00B0C)   CH2 200 (85 \u00B0C)   CH3 4000");
+    QTest::mouseMove(graph->View->viewport(), middle);
+    EXPECT_TRUE(graph->LabelCursor->text().contains(" s   P"))
+        << graph->LabelCursor->text().toStdString();
+
+    // A file that is not such a recording: refused, naming the line; the run shown stays.
+    const std::string bad = dir / "bad.csv";
+    const std::string text = std::string(kLiveCsvHeader) + "\n0.1,1,2,3,4,5,6,0\n0.2,1,2,3,4,5,6\n";
+    WriteBytes(bad, std::vector<uint8_t>(text.begin(), text.end()));
+    openName = QString::fromStdString(bad);
+    graph->ButtonOpenRecording->click();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.takeFirst(),
+              "\"bad.csv\" is not a live recording: line 3: it has 7 fields; a line has 8.");
+    EXPECT_EQ(graph->Records().size(), 10001u);
+
+    // Replaying before a download: the dyno log has no RPM points to file under.
+    graph->ButtonReplayDynoLog->click();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.takeFirst(), "The dyno log has no RPM points yet: download the box first.");
+}
+
+}  // namespace
