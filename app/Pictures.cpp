@@ -12,10 +12,15 @@ QPixmap Blank(int width, int height) {
     return pixmap;
 }
 
-// A round gauge with a needle and a rising curve: the tool watches and reshapes a reading.
-QPixmap IconPixmap(int size) {
-    QPixmap pixmap = Blank(size, size);
-    QPainter p(&pixmap);
+}  // namespace
+
+// A round gauge with a needle: the tool watches and reshapes a reading. Drawn on an image, so
+// that the build renders the installed icons from it without a display; dist/corvane-zel.svg
+// draws the same picture.
+QImage AppIconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 64.0, size / 64.0);
     QLinearGradient face(0, 0, 0, 64);
@@ -32,15 +37,14 @@ QPixmap IconPixmap(int size) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xE8, 0xEE, 0xF5));
     p.drawEllipse(QPointF(32, 34), 5, 5);
-    return pixmap;
+    return image;
 }
-
-}  // namespace
 
 QIcon AppIcon() {
     static const QIcon icon = [] {
         QIcon sizes;
-        for (int size : {16, 32, 48, 64, 128}) sizes.addPixmap(IconPixmap(size));
+        for (int size : {16, 32, 48, 64, 128})
+            sizes.addPixmap(QPixmap::fromImage(AppIconImage(size)));
         return sizes;
     }();
     return icon;

@@ -1,10 +1,12 @@
 // Entry point. Without arguments it shows the main window and runs until it is closed.
+//   --help, --version  print the options or the version and exit, without a display
 //   --simulate         also runs a simulated 3-channel box on a pseudo-terminal, listed
 //                      first among the ports
 //   --screenshot PATH  renders the window to a PNG at PATH and exits, for machines without
 //                      a display; with --simulate it connects and downloads first
 //   --port PATH        lists the port PATH first (for a box on a pseudo-terminal, which
 //                      the system's port list never shows)
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
@@ -38,26 +40,62 @@ void DownloadFromSimulatedBox(TForm1* form, const QString& port) {
     }
 }
 
+// The options as --help lists them; their meaning is in the comment at the top.
+void DescribeOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Configures and monitors the tuning box over a serial port: its maps, its running "
+        "program, the engine live and the sensors' diagnostics."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("simulate"),
+                      QStringLiteral("Also run a simulated 3-channel box on a pseudo-terminal, "
+                                     "listed first among the ports.")});
+    parser.addOption({QStringLiteral("screenshot"),
+                      QStringLiteral("Render the window to a PNG file at <path> and exit (no "
+                                     "display needed with QT_QPA_PLATFORM=offscreen); with "
+                                     "--simulate, connect and download first."),
+                      QStringLiteral("path")});
+    parser.addOption({QStringLiteral("port"),
+                      QStringLiteral("List the port <path> first, such as a box on a "
+                                     "pseudo-terminal, which the system's port list never shows. "
+                                     "May be given more than once."),
+                      QStringLiteral("path")});
+}
+
+// --help and --version are answered before the window's application starts, so that they
+// work without a display. Other arguments, such as Qt's own, are left to the window.
+void AnswerHelpOrVersion(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    parser.parse(arguments);
+    if (!parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("version"))) return;
+    QCoreApplication info(argc, argv);
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+    parser.showVersion();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-zel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BOXTOOL_VERSION));
+    AnswerHelpOrVersion(argc, argv);
+
     TApplication app(argc, argv);
     app.setApplicationDisplayName(QString());
     app.setWindowIcon(AppIcon());
+    // The installed desktop entry, so that the desktop shows its name and icon for the window.
+    app.setDesktopFileName(QStringLiteral("corvane-zel"));
 
-    QString screenshotPath;
-    bool simulate = false;
-    QStringList extraPorts;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--screenshot") && i + 1 < args.size()) {
-            screenshotPath = args[++i];
-        } else if (args[i] == QLatin1String("--simulate")) {
-            simulate = true;
-        } else if (args[i] == QLatin1String("--port") && i + 1 < args.size()) {
-            extraPorts << args[++i];
-        }
-    }
+    // A wrong command line ends here with its reason (QCommandLineParser prints it).
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    parser.process(app);
+    const QString screenshotPath = parser.value(QStringLiteral("screenshot"));
+    const bool simulate = parser.isSet(QStringLiteral("simulate"));
+    QStringList extraPorts = parser.values(QStringLiteral("port"));
 
     std::unique_ptr<BoxSimulator> box;
     QString simulatedPort;

@@ -1,15 +1,53 @@
 #include "TApdComPort.h"
 
 #include <QCollator>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <utility>
 
 namespace {
+// The device file behind a port's name, as QSerialPort finds it: a path as it is, a bare
+// name (ttyUSB0) under /dev.
+QString DeviceFile(const QString& name) {
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+        name.startsWith(QLatin1String("../")))
+        return name;
+    return QStringLiteral("/dev/") + name;
+}
+
+// When the device file itself keeps this user out, how to get in. On Linux serial devices
+// belong to a group (dialout on Debian and Ubuntu) whose members may open them; a new
+// membership counts from the next login. Empty when the file lets the user in, which makes
+// the permission error a lock held by another program.
+QString AccessHint(const QString& portName) {
+#ifdef Q_OS_LINUX
+    const QFileInfo device(DeviceFile(portName));
+    if (!device.exists() || (device.isReadable() && device.isWritable())) return {};
+    const QString path = device.filePath();
+    const QString group = device.group();
+    const QFileDevice::Permissions groupMay = QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+    if (group.isEmpty() || (device.permissions() & groupMay) != groupMay) {
+        return QStringLiteral(
+                   ". %1 lets no group of users open it: an administrator must change its "
+                   "permissions.")
+            .arg(path);
+    }
+    return QStringLiteral(
+               ". To open %1 your user must be a member of the group \"%2\": run \"sudo usermod "
+               "-aG %2 $USER\", then log out and log in again.")
+        .arg(path, group);
+#else
+    Q_UNUSED(portName);
+    return {};
+#endif
+}
+
 // A reason a person can act on; the toolkit's own texts name the mechanism instead (a lock
 // file that is held reads as a permission error).
-QString OpenFailure(QSerialPort::SerialPortError error, const QString& systemText) {
+QString OpenFailure(QSerialPort::SerialPortError error, const QString& systemText,
+                    const QString& portName) {
     switch (error) {
         case QSerialPort::DeviceNotFoundError:
             return QStringLiteral("the port does not exist (is the box plugged in?)");
@@ -17,7 +55,8 @@ QString OpenFailure(QSerialPort::SerialPortError error, const QString& systemTex
             return QStringLiteral(
                        "the port is in use by another program, or access to it is not allowed "
                        "(%1)")
-                .arg(systemText);
+                       .arg(systemText) +
+                   AccessHint(portName);
         case QSerialPort::OpenError:
             return QStringLiteral("the port is already open");
         default:
@@ -72,7 +111,7 @@ void TApdComPort::SetOpen(bool open) {
     port_.setPortName(name_);
     port_.setReadBufferSize(kBufferSize);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const QString reason = OpenFailure(port_.error(), port_.errorString());
+        const QString reason = OpenFailure(port_.error(), port_.errorString(), name_);
         port_.clearError();
         throw LinkError(
             QStringLiteral("Cannot open port \"%1\": %2").arg(name_, reason).toStdString());

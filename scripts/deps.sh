@@ -5,8 +5,11 @@ set -euo pipefail
 
 # Qt's Charts package needs the OpenGL development files, which it does not pull in itself.
 # fonts-wine carries a face with the metrics of the one the layout was drawn with.
+# The Debian package: dpkg-dev (dpkg-shlibdeps) and file for CPack, and the checks of
+# tests/package (desktop-file-utils, appstream, lintian).
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          libqt6opengl6-dev libgtest-dev fonts-dejavu-core fonts-dejavu-extra fonts-wine "$@")
+          libqt6opengl6-dev libgtest-dev fonts-dejavu-core fonts-dejavu-extra fonts-wine
+          dpkg-dev file desktop-file-utils appstream lintian "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do

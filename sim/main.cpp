@@ -2,6 +2,7 @@
 // answers until SIGINT or SIGTERM.
 //
 //   corvane-boxsim [--serial 30012345] [--no-pacing] [--live-interval-ms 50]
+//   corvane-boxsim --version
 #include <signal.h>
 
 #include <cstdio>
@@ -16,12 +17,13 @@ namespace {
 int Usage(const char* program, int status) {
     std::fprintf(status == 0 ? stdout : stderr,
                  "usage: %s [--serial NNNNNNNN] [--no-pacing] [--live-interval-ms N]\n"
+                 "       %s --version\n"
                  "  --serial            8 characters; a first '2' makes a 2-channel box,\n"
                  "                      anything else a 3-channel box (default 30012345)\n"
                  "  --no-pacing         send and take bytes without modelling 115200 baud\n"
                  "  --live-interval-ms  time between live messages, 0 for back to back\n"
                  "                      (default 50)\n",
-                 program);
+                 program, program);
     return status;
 }
 
@@ -43,6 +45,9 @@ int main(int argc, char** argv) {
             options.liveInterval = std::chrono::milliseconds(ms);
         } else if (arg == "--help" || arg == "-h") {
             return Usage(argv[0], 0);
+        } else if (arg == "--version") {
+            std::printf("corvane-boxsim %s\n", BOXTOOL_VERSION);
+            return 0;
         } else {
             return Usage(argv[0], 2);
         }
