@@ -303,7 +303,14 @@ void LiveGraph::ShowCursorAt(double seconds) {
 }
 
 void LiveGraph::ScheduleRefresh() {
-    if (!frame_.isActive()) frame_.start();
+    if (frame_.isActive()) return;
+    // While the stream scrolls the chart, drawing more often than it moves by a pixel would
+    // show nothing new: a minute over the plot's width is about 85 ms a pixel.
+    const double width = std::max(100.0, chart_->plotArea().width());
+    const bool scrolling = !replaying_ && streaming_;
+    frame_.setInterval(scrolling ? std::max(kFrameMs, static_cast<int>(kLiveSeconds * 1000 / width))
+                                 : kFrameMs);
+    frame_.start();
 }
 
 void LiveGraph::RefreshNow() {

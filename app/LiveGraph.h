@@ -32,7 +32,8 @@ class LiveGraph : public QWidget {
   public:
     // How much of the stream the chart shows while it runs.
     static constexpr double kLiveSeconds = 60;
-    // The chart is drawn at most this often: a screen's frame.
+    // The chart is drawn at most this often: a screen's frame. While the stream scrolls it,
+    // at most as often as it moves by a pixel.
     static constexpr int kFrameMs = 16;
     // After the stream stops, the messages still on their way are recorded for this long.
     static constexpr int kRecordDrainMs = 250;
