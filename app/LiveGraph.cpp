@@ -304,11 +304,13 @@ void LiveGraph::ShowCursorAt(double seconds) {
 
 void LiveGraph::ScheduleRefresh() {
     if (frame_.isActive()) return;
-    // While the stream scrolls the chart, drawing more often than it moves by a pixel would
-    // show nothing new: a minute over the plot's width is about 85 ms a pixel.
+    // While the stream scrolls the chart, it moves by two pixels a step: a minute over the
+    // plot's width is about 170 ms. More often would cost the window's thread (and the
+    // display's connection) a whole chart each time for a shift of a pixel or less.
     const double width = std::max(100.0, chart_->plotArea().width());
     const bool scrolling = !replaying_ && streaming_;
-    frame_.setInterval(scrolling ? std::max(kFrameMs, static_cast<int>(kLiveSeconds * 1000 / width))
+    frame_.setInterval(scrolling ? std::max(kFrameMs, static_cast<int>(kScrollPixels *
+                                                                       kLiveSeconds * 1000 / width))
                                  : kFrameMs);
     frame_.start();
 }

@@ -33,8 +33,9 @@ class LiveGraph : public QWidget {
     // How much of the stream the chart shows while it runs.
     static constexpr double kLiveSeconds = 60;
     // The chart is drawn at most this often: a screen's frame. While the stream scrolls it,
-    // at most as often as it moves by a pixel.
+    // each time it has moved by this many pixels.
     static constexpr int kFrameMs = 16;
+    static constexpr int kScrollPixels = 2;
     // After the stream stops, the messages still on their way are recorded for this long.
     static constexpr int kRecordDrainMs = 250;
     static constexpr const char* kRecordingFilter = "Recordings (*.csv)";

@@ -124,6 +124,44 @@ TEST_F(LiveGraphTest, ARecordingAtTheWiresRateHoldsEveryMessageAndReplaysToTheSa
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+// Starts the stream and, before its first message is read, a recording into `name`; returns
+// the count of messages taken before.
+uint64_t RecordInto(TForm1& form, LiveGraph& graph, QString& saveAs, const std::string& path) {
+    saveAs = QString::fromStdString(path);
+    form.ButtonDynoLog->click();
+    graph.ButtonRecord->click();
+    EXPECT_TRUE(graph.Recording());
+    return form.Vars().LiveMessages;
+}
+
+TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheConnectionIsLost) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    const uint64_t before = RecordInto(*form, *graph, saveAs, dir / "lost.csv");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= before + 5; }, 5000));
+    BoxSimFaults faults;
+    faults.hangUpAfter = 6;  // in the middle of a message
+    faults.hangUpCode = Cmd::LiveData;
+    box->SetFaults(faults);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ApdComPort1->IsOpen(); }, 5000));
+    EXPECT_FALSE(graph->Recording());
+    EXPECT_EQ(ParseLiveCsv(ReadText(dir / "lost.csv")).size(), form->Vars().LiveMessages - before);
+    EXPECT_TRUE(graph->LabelState->text().endsWith("(the connection was lost)."))
+        << graph->LabelState->text().toStdString();
+}
+
+TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheToolCloses) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    const uint64_t before = RecordInto(*form, *graph, saveAs, dir / "closed.csv");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= before + 5; }, 5000));
+    const uint64_t taken = form->Vars().LiveMessages - before;
+    form.reset();
+    EXPECT_EQ(ParseLiveCsv(ReadText(dir / "closed.csv")).size(), taken);
+}
+
 TEST_F(LiveGraphTest, ARecordingOpenedIsZoomedAndReadAndABadOneIsRefused) {
     // 100 s of a run, program 1 then 4 then 0.
     const std::string good = dir / "good.csv";
