@@ -328,8 +328,11 @@ void LiveGraph::Refresh() {
     if (!isVisible()) return;
     const double from = ShownFrom();
     const double to = ShownTo();
-    // Two points (the lowest and the highest) for every two pixels of the plot's width.
-    const int slices = std::max(50, static_cast<int>(chart_->plotArea().width() / 2));
+    // Two points (the lowest and the highest) for every two pixels of the plot's width; for
+    // every four while the stream scrolls it, which halves what each step draws and keeps
+    // every peak.
+    const int pixelsASlice = !replaying_ && streaming_ ? 4 : 2;
+    const int slices = std::max(50, static_cast<int>(chart_->plotArea().width()) / pixelsASlice);
     const auto traces = TraceEnvelope(Records(), from, to, slices);
     for (int c = 0; c < kLiveChannels; ++c) {
         QList<QPointF> points;
