@@ -87,7 +87,8 @@ TEST_F(LiveGraphTest, ARecordingAtTheWiresRateHoldsEveryMessageAndReplaysToTheSa
     EXPECT_EQ(graph->ButtonRecord->text(), "Stop recording");
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->LiveSent().size() >= 1500; }, 10000));
     graph->RefreshNow();
-    for (QLineSeries* series : graph->Series) EXPECT_GT(Shown(series), 10u);
+    // Two seconds of a minute's chart: a few slices, each with its lowest and highest value.
+    for (QLineSeries* series : graph->Series) EXPECT_GE(Shown(series), 4u);
     EXPECT_LE(Shown(graph->Series[0]), 2000u) << "drawn from the envelope, not every message";
     EXPECT_EQ(graph->ShownTo() - graph->ShownFrom(), LiveGraph::kLiveSeconds);
     const QString picture = QStringLiteral(ARTIFACT_DIR "/live-graph.png");
