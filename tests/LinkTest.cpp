@@ -86,9 +86,9 @@ TEST(Chains, WireBytesCountEveryCommandItsDataAndItsAnswer) {
     EXPECT_EQ(ChainWireBytes(DownloadChain('3'), '3'), 7u + 9 + 3745 + 3 + 33 + 2 + 2 + 385);
     EXPECT_EQ(ChainWireBytes(DownloadChain('2'), '2'), 5u + 9 + 2305 + 3 + 2 + 2);
     // each write with its ACK, then the read-back
-    EXPECT_EQ(ChainWireBytes(SendChain('3'), '3'),
-              (9u + 1) + (3745 + 1) + (33 + 1) + (2 + 1) + (2 + 1) +
-                  ChainWireBytes(DownloadChain('3'), '3'));
+    EXPECT_EQ(ChainWireBytes(SendChain('3'), '3'), (9u + 1) + (3745 + 1) + (33 + 1) + (2 + 1) +
+                                                       (2 + 1) +
+                                                       ChainWireBytes(DownloadChain('3'), '3'));
     EXPECT_EQ(ChainWireBytes(SendChain('2'), '2'),
               (9u + 1) + (2305 + 1) + (2 + 1) + (2 + 1) + ChainWireBytes(DownloadChain('2'), '2'));
 }
