@@ -184,11 +184,6 @@ LiveGraph::LiveGraph(TForm1& form) : QWidget(&form, Qt::Window), form_(form) {
     frame_.setSingleShot(true);
     frame_.setInterval(kFrameMs);
     connect(&frame_, &QTimer::timeout, this, &LiveGraph::Refresh);
-    recordDrain_.setSingleShot(true);
-    recordDrain_.setInterval(kRecordDrainMs);
-    connect(&recordDrain_, &QTimer::timeout, this, [this] {
-        if (!streaming_ && writer_) StopRecording(QStringLiteral("the stream stopped"));
-    });
     SayState(QStringLiteral("Switch the dyno log on to see the engine live."));
 }
 
@@ -230,7 +225,6 @@ void LiveGraph::StreamChanged(bool on) {
     streaming_ = on;
     if (on) {
         // A new run: the chart follows the stream from its start.
-        recordDrain_.stop();
         live_.clear();
         streamClock_.start();
         replaying_ = false;
@@ -241,8 +235,7 @@ void LiveGraph::StreamChanged(bool on) {
         LabelCursor->clear();
         if (!writer_) SayState(QStringLiteral("Live"));
     } else if (writer_) {
-        // The messages sent before the box read the switch-off are still on their way.
-        recordDrain_.start();
+        StopRecording(QStringLiteral("the stream stopped"));
     }
     ScheduleRefresh();
 }
@@ -456,7 +449,6 @@ void LiveGraph::RecordClick() {
 }
 
 void LiveGraph::StopRecording(const QString& why) {
-    recordDrain_.stop();
     std::unique_ptr<LiveCsvWriter> writer = std::move(writer_);
     ButtonRecord->setText(QStringLiteral("Record\u2026"));
     if (!writer) return;

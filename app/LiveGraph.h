@@ -36,8 +36,6 @@ class LiveGraph : public QWidget {
     // each time it has moved by this many pixels.
     static constexpr int kFrameMs = 16;
     static constexpr int kScrollPixels = 2;
-    // After the stream stops, the messages still on their way are recorded for this long.
-    static constexpr int kRecordDrainMs = 250;
     static constexpr const char* kRecordingFilter = "Recordings (*.csv)";
 
     explicit LiveGraph(TForm1& form);
@@ -45,7 +43,8 @@ class LiveGraph : public QWidget {
 
     // One live message as the box sent it (every one, in order).
     void AddLive(const LiveSample& sample);
-    // The stream was switched on (a new run starts on the chart) or off.
+    // The stream was switched on (a new run starts on the chart), or it is off and its last
+    // messages have come (the recording ends).
     void StreamChanged(bool on);
     // The connection was lost: the recording ends now.
     void ConnectionLost();
@@ -102,7 +101,6 @@ class LiveGraph : public QWidget {
     QGraphicsLineItem* cursorLine_ = nullptr;
     double cursorAt_ = -1;
     QTimer frame_;
-    QTimer recordDrain_;
 
     // The stream: time since it was switched on, and its last minute.
     QElapsedTimer streamClock_;

@@ -124,6 +124,8 @@ class ProgressBar {
     ~ProgressBar() {
         if (shown_) Draw(true);
     }
+    // The chain ended as it should: the bar ends full.
+    void Done() { success_ = true; }
 
   private:
     void Draw(bool last) {
@@ -140,11 +142,6 @@ class ProgressBar {
                         .arg(last ? "\n" : ""));
     }
 
-  public:
-    // The chain ended as it should: the bar ends full.
-    void Done() { success_ = true; }
-
-  private:
     QString label_;
     const Connection& connection_;
     std::function<size_t()> total_;
@@ -305,13 +302,16 @@ char CheckedTuningFile(const QString& path) {
     return EditionOfFile(path.toStdString());
 }
 
-void RequireEdition(char fileEdition, char boxEdition, const QString& path, const QString& port) {
+// A file of the other edition than the box's; `then` ends the message (what was not done).
+void RequireEdition(char fileEdition, char boxEdition, const QString& path, const QString& port,
+                    const QString& then = {}) {
     if (fileEdition == boxEdition) return;
-    throw FileError(QStringLiteral("\"%1\" is a tuning file for a %2 box; the box on %3 has %4 "
-                                   "channels. Nothing was sent.")
-                        .arg(path, Channels(fileEdition), port)
-                        .arg(QChar(boxEdition))
-                        .toStdString());
+    throw FileError(
+        QStringLiteral("\"%1\" is a tuning file for a %2 box; the box on %3 has %4 channels.%5")
+            .arg(path, Channels(fileEdition), port)
+            .arg(QChar(boxEdition))
+            .arg(then)
+            .toStdString());
 }
 
 int Send(const QStringList& arguments) {
@@ -338,7 +338,8 @@ int Send(const QStringList& arguments) {
     BoxSession box(parser);
     box.DownloadAll();
     const char boxEdition = box.Vars().Edition();
-    RequireEdition(fileEdition, boxEdition, files[0], box.Port());
+    RequireEdition(fileEdition, boxEdition, files[0], box.Port(),
+                   QStringLiteral(" Nothing was sent."));
     if (!serial.isEmpty() && EditionOf(serial.toStdString()) != boxEdition)
         throw FileError(QStringLiteral("The serial number %1 is for a %2 box; the box on %3 has %4 "
                                        "channels. Nothing was sent.")
@@ -376,12 +377,7 @@ int Verify(const QStringList& arguments) {
     BoxSession box(parser);
     box.DownloadAll();
     const char boxEdition = box.Vars().Edition();
-    if (fileEdition != boxEdition)
-        throw FileError(QStringLiteral("\"%1\" is a tuning file for a %2 box; the box on %3 has %4 "
-                                       "channels.")
-                            .arg(files[0], Channels(fileEdition), box.Port())
-                            .arg(QChar(boxEdition))
-                            .toStdString());
+    RequireEdition(fileEdition, boxEdition, files[0], box.Port());
     const std::vector<FileDifference> differences =
         CompareWithTuningFile(box.Tables(), boxEdition, files[0].toStdString());
     const QString name = QFileInfo(files[0]).fileName();
@@ -466,81 +462,51 @@ int Live(const QStringList& arguments) {
 
     BoxSession box(parser);
     box.DownloadAll();
-    // The recording is written as it comes, so that an interrupted run still leaves every
-    // line; a large buffer keeps the writes few.
-    FILE* csv = nullptr;
+    // The recording is written as it comes, on a thread of its own, so that an interrupted
+    // run still leaves every line.
+    std::unique_ptr<LiveCsvWriter> csv;
     if (csvToStdout) {
-        csv = stdout;
+        csv = std::make_unique<LiveCsvWriter>(stdout);
     } else if (!csvPath.isEmpty()) {
-        csv = std::fopen(QFile::encodeName(csvPath).constData(), "w");
-        if (csv == nullptr)
-            throw FileError(QStringLiteral("Cannot write \"%1\": %2.")
-                                .arg(csvPath, QString::fromLocal8Bit(std::strerror(errno)))
-                                .toStdString());
-    }
-    std::vector<char> buffer(1 << 20);
-    if (csv != nullptr) {
-        std::setvbuf(csv, buffer.data(), _IOFBF, buffer.size());
-        std::fprintf(csv, "%s\n", kLiveCsvHeader);
+        csv = std::make_unique<LiveCsvWriter>(QFile::encodeName(csvPath).toStdString());
     }
     QElapsedTimer clock;
     uint64_t messages = 0;
     QObject::connect(&box.Link(), &Connection::LiveSampleReceived, [&](const LiveSample& sample) {
         ++messages;
-        if (csv == nullptr) return;
-        const std::string row = LiveCsvRow(std::chrono::microseconds(clock.nsecsElapsed() / 1000),
-                                           sample, box.Vars().ActiveProgram);
-        std::fputs(row.c_str(), csv);
-        std::fputc('\n', csv);
+        if (csv)
+            csv->Add({std::chrono::microseconds(clock.nsecsElapsed() / 1000), sample,
+                      box.Vars().ActiveProgram});
     });
+    // The stream's end comes once the messages on their way at the switch-off have come.
+    bool streaming = false;
+    QObject::connect(&box.Link(), &Connection::LiveStreamChanged, [&](bool on) { streaming = on; });
 
     stopSignal = 0;
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     clock.start();
     box.Link().SwitchDynoLog();
+    double recorded = 0;
     {
         QEventLoop loop;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
             const bool timeUp =
                 seconds > 0 && clock.elapsed() >= static_cast<qint64>(seconds * 1000);
-            if (timeUp || stopSignal != 0 || !box.Failure().isEmpty() || !box.Link().IsOpen())
-                loop.quit();
+            if (recorded == 0 && (timeUp || stopSignal != 0)) {
+                recorded = static_cast<double>(clock.elapsed()) / 1000;
+                if (box.Vars().DynoLogging != 0) box.Link().SwitchDynoLog();
+            }
+            if (!streaming || !box.Failure().isEmpty()) loop.quit();
         });
         watch.start(10);
         loop.exec();
     }
-    const double recorded = static_cast<double>(clock.elapsed()) / 1000;
-    if (box.Link().IsOpen() && box.Vars().DynoLogging != 0) {
-        box.Link().SwitchDynoLog();
-        // The messages the box sent before it read the switch-off are still on their way.
-        QEventLoop loop;
-        QTimer watch;
-        QElapsedTimer quiet;
-        quiet.start();
-        uint64_t moved = box.Link().BytesMoved();
-        QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-            if (box.Link().BytesMoved() != moved) {
-                moved = box.Link().BytesMoved();
-                quiet.restart();
-            } else if (quiet.elapsed() >= 100 || !box.Link().IsOpen()) {
-                loop.quit();
-            }
-        });
-        watch.start(5);
-        loop.exec();
-    }
+    if (recorded == 0) recorded = static_cast<double>(clock.elapsed()) / 1000;
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    if (csv != nullptr) {
-        const bool written = std::fflush(csv) == 0 && std::ferror(csv) == 0;
-        if (!csvToStdout && std::fclose(csv) != 0 && written)
-            throw FileError(QStringLiteral("Cannot finish \"%1\".").arg(csvPath).toStdString());
-        if (csvToStdout) std::setvbuf(stdout, nullptr, _IOLBF, 0);
-        if (!written)
-            throw FileError(QStringLiteral("Cannot write \"%1\".").arg(csvPath).toStdString());
-    }
+    if (csv) csv->Close();
     if (!box.Failure().isEmpty()) throw LinkError(box.Failure().toStdString());
     Say(csvToStdout ? stderr : stdout, QStringLiteral("%1 live messages in %2 s.\n%3")
                                            .arg(messages)

@@ -165,6 +165,12 @@ LiveCsvWriter::LiveCsvWriter(const std::string& path) : path_(path) {
     thread_ = std::thread([this] { Run(); });
 }
 
+LiveCsvWriter::LiveCsvWriter(std::FILE* stream)
+    : path_("standard output"), file_(stream), ownsFile_(false) {
+    pending_ = std::string(kLiveCsvHeader) + "\n";
+    thread_ = std::thread([this] { Run(); });
+}
+
 LiveCsvWriter::~LiveCsvWriter() {
     try {
         Close();
@@ -214,7 +220,8 @@ uint64_t LiveCsvWriter::Close() {
     }
     wake_.notify_one();
     thread_.join();
-    if (std::fclose(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
+    const int finished = ownsFile_ ? std::fclose(file_) : std::fflush(file_);
+    if (finished != 0 && error_.empty()) error_ = std::strerror(errno);
     file_ = nullptr;
     if (!error_.empty()) throw LiveCsvError("Cannot write \"" + path_ + "\": " + error_ + ".");
     return lines_;

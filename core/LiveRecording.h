@@ -66,6 +66,8 @@ class LiveCsvWriter {
     // Creates (or empties) the file and writes the header; throws LiveCsvError with the
     // reason when the file cannot be written.
     explicit LiveCsvWriter(const std::string& path);
+    // Writes into a stream that stays open (standard output); Close flushes it.
+    explicit LiveCsvWriter(std::FILE* stream);
     // Finishes the file (Close) if that was not done.
     ~LiveCsvWriter();
     LiveCsvWriter(const LiveCsvWriter&) = delete;
@@ -83,6 +85,7 @@ class LiveCsvWriter {
 
     std::string path_;
     std::FILE* file_ = nullptr;
+    bool ownsFile_ = true;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::string pending_;

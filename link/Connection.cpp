@@ -64,6 +64,13 @@ Connection::Connection(FormControls& form, Variables& vars, QObject* parent)
     connect(&deadline_, &QTimer::timeout, this, &Connection::OnDeadline);
     reconnect_.setInterval(kReconnectPollMs);
     connect(&reconnect_, &QTimer::timeout, this, &Connection::TryReconnect);
+    drainQuiet_.setSingleShot(true);
+    drainQuiet_.setInterval(kLiveDrainQuietMs);
+    connect(&drainQuiet_, &QTimer::timeout, this, [this] {
+        // Nothing more came: a later byte is no message of the stream.
+        vars_.LiveDraining = false;
+        NoteStream();
+    });
     liveWatch_.setInterval(kLiveSilenceMs / 8);
     connect(&liveWatch_, &QTimer::timeout, this, &Connection::WatchLiveStream);
     traceClock_.start();
@@ -243,6 +250,7 @@ void Connection::ReadAvailable() {
             }
             const QByteArray bytes = port_->Read(waiting);
             bytesRead_ += static_cast<uint64_t>(bytes.size());
+            if (drainQuiet_.isActive()) drainQuiet_.start();
             ReceiveBytes(link_, reinterpret_cast<const uint8_t*>(bytes.constData()),
                          static_cast<size_t>(bytes.size()));
         }
@@ -305,10 +313,22 @@ void Connection::AfterExchangeStep() {
 }
 
 void Connection::NoteStream() {
-    const bool on = vars_.DynoLogging != 0;
-    if (on == streamSaid_) return;
-    streamSaid_ = on;
-    emit LiveStreamChanged(on);
+    if (vars_.DynoLogging != 0) {
+        drainQuiet_.stop();
+        if (streamSaid_) return;
+        streamSaid_ = true;
+        emit LiveStreamChanged(true);
+        return;
+    }
+    if (!streamSaid_) return;
+    // Switched off: the messages the box sent before it read the switch-off still come.
+    if (vars_.LiveDraining && port_->IsOpen()) {
+        if (!drainQuiet_.isActive()) drainQuiet_.start();
+        return;
+    }
+    drainQuiet_.stop();
+    streamSaid_ = false;
+    emit LiveStreamChanged(false);
 }
 
 void Connection::NoteIdle() {
@@ -360,8 +380,8 @@ void Connection::OnLost(const QString& reason) {
     qCDebug(lcLink, "%10.3f ms  lost: %s", TraceTime(), qPrintable(reason));
     SetStatus(StatusText());
     NoteIdle();
-    NoteStream();
     emit Lost(reason);
+    NoteStream();
 }
 
 void Connection::TryReconnect() {

@@ -26,6 +26,8 @@ class Connection : public QObject, private LinkTrace {
     static constexpr int kLiveSilenceMs = 2000;
     // Live samples are shown at most this often: a screen's frame.
     static constexpr int kLiveShowMs = 16;
+    // After the stream's switch-off, this long without a byte ends it.
+    static constexpr int kLiveDrainQuietMs = 100;
 
     Connection(FormControls& form, Variables& vars, QObject* parent = nullptr);
     ~Connection() override;
@@ -77,7 +79,9 @@ class Connection : public QObject, private LinkTrace {
     // One live message, as it was framed, before the tables take it. Every message of the
     // stream comes here in order, however fast they arrive.
     void LiveSampleReceived(const LiveSample& sample);
-    // The live stream was switched on or off (by the user, a close or a lost connection).
+    // The live stream was switched on; or it is off (by the user, a close or a lost
+    // connection) and the messages that were on their way when it was switched off have
+    // come: the line was quiet for kLiveDrainQuietMs, or another command was written.
     void LiveStreamChanged(bool on);
 
   private:
@@ -87,6 +91,7 @@ class Connection : public QObject, private LinkTrace {
     // Raises LiveStreamChanged when the stream's state differs from the last said.
     void NoteStream();
     bool streamSaid_ = false;
+    QTimer drainQuiet_;
     void CommandWritten(uint8_t code, size_t bytes) override;
     void FrameReceived(const FrameEvent& frame) override;
 
