@@ -2,11 +2,28 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 ErrorPresenter& Presenter() {
     static ErrorPresenter presenter;
     return presenter;
+}
+
+// Messages queued or open, so that the same message is not stacked behind itself.
+QStringList& Pending() {
+    static QStringList pending;
+    return pending;
+}
+
+void ShowBox(const QString& message, const QString& title) {
+    QWidget* parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Critical,
+                    title.isEmpty() ? QApplication::applicationDisplayName() : title, message,
+                    QMessageBox::Ok, parent);
+    box.exec();
 }
 }  // namespace
 
@@ -23,9 +40,24 @@ void ShowError(const QString& message, const QString& title) {
         Presenter()(title.isEmpty() ? message : title + QLatin1Char('\n') + message);
         return;
     }
-    QWidget* parent = QApplication::activeWindow();
-    QMessageBox box(QMessageBox::Critical,
-                    title.isEmpty() ? QApplication::applicationDisplayName() : title, message,
-                    QMessageBox::Ok, parent);
-    box.exec();
+    if (qApp == nullptr || QThread::currentThread()->loopLevel() == 0) {
+        ShowBox(message, title);
+        return;
+    }
+    // The box opens once the handler that met the fault has returned to the event loop. A
+    // modal loop run from inside a key handler, a cell editor's event filter or the port's
+    // read would deliver events to objects it may destroy meanwhile (an editor closed by the
+    // focus moving to the box), and whatever the handler still had to complete (a file, the
+    // tables' state) would wait behind the box.
+    const QString key = title + QLatin1Char('\n') + message;
+    if (Pending().contains(key)) return;
+    Pending().append(key);
+    QTimer::singleShot(0, qApp, [message, title, key] {
+        ShowBox(message, title);
+        Pending().removeOne(key);
+    });
+}
+
+bool ErrorMessagePending() {
+    return !Pending().isEmpty();
 }

@@ -11,7 +11,11 @@ using ErrorPresenter = std::function<void(const QString& message)>;
 void SetErrorPresenter(ErrorPresenter presenter);
 void ShowError(const QString& message);
 // A message box with its own title; a presenter gets the title, a line break and the text.
+// Without a presenter the box opens from the event loop once the caller has returned; a
+// message already queued or open is not queued again.
 void ShowError(const QString& message, const QString& title);
+// A message box is queued or open.
+bool ErrorMessagePending();
 
 template <typename Handler>
 void Guarded(Handler&& handler) {

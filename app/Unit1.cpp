@@ -17,6 +17,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "Charts.h"
+#include "Conversions.h"
 #include "ErrorGuard.h"
 #include "Functions.h"
 #include "LiveGraph.h"
@@ -674,6 +675,24 @@ void TForm1::ButtonPasteProgClick() {
 }
 
 void TForm1::StringGridKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    switch (key) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_AltGr:
+            // A real keyboard sends the modifier down before the key it modifies. The charts
+            // are redrawn as for any key, but a cell they cannot draw is said at the key
+            // itself: said now, the message would take that key (an edit, or Ctrl+Z taking
+            // the bad text back) before it is even typed.
+            try {
+                ProgramTableKeyDown(*this, vars_, 0, false);
+            } catch (const ConversionError&) {
+            }
+            return;
+        default:
+            break;
+    }
     Guarded([&] {
         const bool ctrl = modifiers & Qt::ControlModifier;
         if (!ctrl) return ProgramTableKeyDown(*this, vars_, VirtualKey(key), false);
@@ -1041,15 +1060,22 @@ void TForm1::SetNumberAsker(NumberAsker asker) {
     Asker() = std::move(asker);
 }
 
-void TForm1::SelectionMath(
-    const QString& name,
-    const std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)>& math) {
+std::optional<TForm1::MathTarget> TForm1::TakeMathTarget() const {
     TStringGrid* grid = ActionGrid();
     TableText* table = EditableTable(grid);
-    if (table == nullptr || !grid->isEnabled()) return;
+    if (table == nullptr || !grid->isEnabled()) return std::nullopt;
+    MathTarget target{table, {}};
+    if (!SelectedBlock(grid, target.block.col0, target.block.row0, target.block.col1,
+                       target.block.row1))
+        return std::nullopt;
+    return target;
+}
+
+void TForm1::SelectionMath(
+    const MathTarget& target, const QString& name,
+    const std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)>& math) {
+    TableText* table = target.table;
     Guarded([&] {
-        CellBlock block{};
-        if (!SelectedBlock(grid, block.col0, block.row0, block.col1, block.row1)) return;
         const bool config = table == &GridByName(Grid::StrGridConfig);
         const ValueRange range = !config                  ? kMapValueRange
                                  : vars_.Edition() == '2' ? kConfigRange2
@@ -1066,7 +1092,7 @@ void TForm1::SelectionMath(
             return ProgramCellName(program, static_cast<ProgramTable>(slot), *table, col, row);
         };
         MathOutcome outcome;
-        history_->Record(name, [&] { outcome = math(*table, block, range, namer); });
+        history_->Record(name, [&] { outcome = math(*table, target.block, range, namer); });
         RefreshCharts(*this);
         if (outcome.limited > 0) {
             StatusBar1->showMessage(QStringLiteral("%1: %2 %3 limited to what the box stores; %4")
@@ -1096,32 +1122,35 @@ std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)> W
 }
 }  // namespace
 
+void TForm1::AskAndApplyMath(const QString& name, const QString& label, BlockMath math) {
+    // The table and its selection are taken before the dialog opens: once it closes, the
+    // focus comes back to the table only when the window manager says so, and the menu the
+    // action came from has gone.
+    const std::optional<MathTarget> target = TakeMathTarget();
+    if (!target) return;
+    const std::optional<double> operand = Asker()(name, label);
+    if (operand) SelectionMath(*target, name, WithOperand(math, *operand));
+}
+
 void TForm1::AddToSelection() {
-    if (EditableTable(ActionGrid()) == nullptr) return;
-    const std::optional<double> operand =
-        Asker()(QStringLiteral("Add"), QStringLiteral("Add to each selected value:"));
-    if (operand) SelectionMath(QStringLiteral("Add"), WithOperand(BlockMath::Add, *operand));
+    AskAndApplyMath(QStringLiteral("Add"), QStringLiteral("Add to each selected value:"),
+                    BlockMath::Add);
 }
 
 void TForm1::MultiplySelection() {
-    if (EditableTable(ActionGrid()) == nullptr) return;
-    const std::optional<double> operand = Asker()(
-        QStringLiteral("Multiply by %"), QStringLiteral("Multiply each selected value by (%):"));
-    if (operand) {
-        SelectionMath(QStringLiteral("Multiply by %"),
-                      WithOperand(BlockMath::MultiplyPercent, *operand));
-    }
+    AskAndApplyMath(QStringLiteral("Multiply by %"),
+                    QStringLiteral("Multiply each selected value by (%):"),
+                    BlockMath::MultiplyPercent);
 }
 
 void TForm1::SetSelection() {
-    if (EditableTable(ActionGrid()) == nullptr) return;
-    const std::optional<double> operand =
-        Asker()(QStringLiteral("Set to"), QStringLiteral("Set each selected value to:"));
-    if (operand) SelectionMath(QStringLiteral("Set to"), WithOperand(BlockMath::Set, *operand));
+    AskAndApplyMath(QStringLiteral("Set to"), QStringLiteral("Set each selected value to:"),
+                    BlockMath::Set);
 }
 
 void TForm1::InterpolateSelection() {
-    SelectionMath(QStringLiteral("Interpolate"), &InterpolateBlock);
+    if (const std::optional<MathTarget> target = TakeMathTarget())
+        SelectionMath(*target, QStringLiteral("Interpolate"), &InterpolateBlock);
 }
 
 void TForm1::ColourByValue(bool on) {

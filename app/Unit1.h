@@ -271,10 +271,18 @@ class TForm1 : public QMainWindow, public FormControls {
     // The selected cells of a view (its current cell when nothing is selected); false when
     // it has neither.
     static bool SelectedBlock(const TStringGrid* grid, int& col0, int& row0, int& col1, int& row1);
-    // Runs one of the maths on the selection as one undoable step.
+    // The table and the cells a maths action works on.
+    struct MathTarget {
+        TableText* table;
+        CellBlock block;
+    };
+    std::optional<MathTarget> TakeMathTarget() const;
+    // Runs one of the maths on the target's cells as one undoable step.
     void SelectionMath(
-        const QString& name,
+        const MathTarget& target, const QString& name,
         const std::function<MathOutcome(TextGrid&, CellBlock, ValueRange, const CellNamer&)>& math);
+    // Takes the target, asks for the operand, then applies `math` with it.
+    void AskAndApplyMath(const QString& name, const QString& label, BlockMath math);
 
     Variables vars_;
     Connection* connection_ = nullptr;

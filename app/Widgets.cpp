@@ -735,11 +735,20 @@ void WidgetControl::SetItemIndex(int index) {
 }
 
 bool TFormScrollArea::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::Wheel || !watched->isWidgetType())
+    const bool wheel = event->type() == QEvent::Wheel;
+    if ((!wheel && event->type() != QEvent::Polish) || !watched->isWidgetType())
         return QScrollArea::eventFilter(watched, event);
     auto* target = static_cast<QWidget*>(watched);
     QWidget* content = widget();
     if (content == nullptr || !content->isAncestorOf(target)) return false;
+    if (!wheel) {
+        // A real wheel turn gives the focus to a control that takes it by the wheel (spin
+        // boxes and lists do) before any filter sees the turn, which would then find that
+        // control focused and let it change its value. Such controls take the focus by
+        // click and Tab only.
+        if (target->focusPolicy() == Qt::WheelFocus) target->setFocusPolicy(Qt::StrongFocus);
+        return false;
+    }
     // A control takes the wheel only while it has the focus (the focus may sit in a part of
     // it, such as a spin box's text, or it in a part of the focused control, such as a
     // table's viewport); otherwise the wheel scrolls the window, whatever lies under the

@@ -331,3 +331,85 @@ TEST_F(HistoryTest, CompareMarksExactlyTheValuesThatDiffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A key on a program table while a charted cell of the page holds no number.
+struct KeyWithBadChart {
+    const char* name;
+    void (*run)(HistoryTest& test, TStringGrid* grid);
+    int col;            // the cell that must change
+    const char* after;  // its text after the key
+};
+
+void PrintTo(const KeyWithBadChart& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class KeysWithBadChart : public HistoryTest, public testing::WithParamInterface<KeyWithBadChart> {};
+
+TEST_P(KeysWithBadChart, MakeTheirEditAndThenSayWhyTheChartsCannotShowIt) {
+    // The CORR row is what the charts draw.
+    form->ProgramGrid(1, PT::CH1).SetCell(4, 1, "x");
+    TStringGrid* grid = Focus(1, PT::CH1, 3, 2);
+    grid->SetCell(3, 2, "0");
+    grid->SetCell(5, 2, "7");
+    form->History().Stack().clear();
+    GetParam().run(*this, grid);
+    EXPECT_EQ(grid->Cell(GetParam().col, 2), GetParam().after);
+    ASSERT_FALSE(errors.isEmpty()) << "the charts' message";
+    EXPECT_EQ(errors.constLast(), QStringLiteral("'x' is not a valid integer value"));
+    // The edit is one step: undone by the key, also while the charts still cannot be drawn.
+    errors.clear();
+    Key(Focused(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(grid->Cell(3, 2), "0");
+    EXPECT_EQ(grid->Cell(5, 2), "7");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ChartCellNoNumber, KeysWithBadChart,
+    testing::Values(KeyWithBadChart{"CtrlUp",
+                                    [](HistoryTest& t, TStringGrid* g) {
+                                        t.Key(g, Qt::Key_Up, Qt::ControlModifier);
+                                    },
+                                    3, "10"},
+                    KeyWithBadChart{"CtrlRight",
+                                    [](HistoryTest& t, TStringGrid* g) {
+                                        t.Key(g, Qt::Key_Right, Qt::ControlModifier);
+                                    },
+                                    5, "0"},
+                    KeyWithBadChart{"CtrlCThenCtrlV",
+                                    [](HistoryTest& t, TStringGrid* g) {
+                                        g->setCurrentCell(2, 5);
+                                        t.Key(g, Qt::Key_C, Qt::ControlModifier);
+                                        g->setCurrentCell(2, 3);
+                                        t.Key(g, Qt::Key_V, Qt::ControlModifier);
+                                    },
+                                    3, "7"},
+                    KeyWithBadChart{"PasteRange",
+                                    [](HistoryTest& t, TStringGrid* g) {
+                                        QGuiApplication::clipboard()->setText("42");
+                                        t.Key(g, Qt::Key_V,
+                                              Qt::ControlModifier | Qt::ShiftModifier);
+                                    },
+                                    3, "42"}),
+    [](const testing::TestParamInfo<KeyWithBadChart>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST_F(HistoryTest, UndoTakesBackATextThatIsNoNumberWithoutAMessage) {
+    TStringGrid* grid = Focus(1, PT::CH1, 3, 1);
+    const std::string was = grid->Cell(3, 1);
+    Key(grid, Qt::Key_A, Qt::NoModifier);
+    QTest::keyClicks(Focused(), "bc");
+    Key(Focused(), Qt::Key_Return, Qt::NoModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid->Cell(3, 1) == "abc"; }));
+    errors.clear();
+    Key(Focused(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(grid->Cell(3, 1), was);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    Key(Focused(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(grid->Cell(3, 1), "abc");
+}
+
+}  // namespace

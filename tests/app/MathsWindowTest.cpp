@@ -1,6 +1,7 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include "TableLayout.h"
 #include "TestSupport.h"
@@ -17,6 +18,12 @@ class MathsTest : public WindowTest {
         QApplication::setActiveWindow(form.get());
         TForm1::SetNumberAsker([this](const QString& title, const QString&) {
             asked << title;
+            // As a real dialog does: it takes the focus, and the menu's closing is handled
+            // while it is open.
+            if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+            QEventLoop open;
+            QTimer::singleShot(20, &open, &QEventLoop::quit);
+            open.exec();
             return answer;
         });
         form->Vars().BoxSerial = "31234567";
