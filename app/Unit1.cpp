@@ -24,6 +24,7 @@
 #include "Pictures.h"
 #include "RangeText.h"
 #include "SaveFile.h"
+#include "StoredValues.h"
 #include "TableLayout.h"
 #include "Verify.h"
 
@@ -389,6 +390,7 @@ void TForm1::CreateTables() {
             ownedTables_.push_back(std::make_unique<TableText>(
                 QStringLiteral("StrGridP%1%2").arg(program).arg(kSuffixes[table]), options, this));
             programTables_[program][table] = ownedTables_.back().get();
+            programTables_[program][table]->SetStoredRange(kMapValueRange, 1, 16);
         }
     }
 }
@@ -652,6 +654,9 @@ void TForm1::ButtonSaveFileClick() {
         // Encoding first: a bad cell stops the save before any dialog shows.
         const std::vector<uint8_t> bytes = EncodeTuningFile(*this, vars_.Edition());
         if (bytes.empty()) return;
+        // Every cell is a number now; one the box cannot store is not wrapped into the file.
+        if (const std::optional<UnstorableValue> bad = FindUnstorableValue(*this, vars_.Edition()))
+            throw FileError(ShowUnstorable(*this, *bad, "Nothing was saved."));
         const QString chosen = ChooseFile(FileDialog(true));
         if (chosen.isEmpty()) return;
         SaveFileAtomically(QString::fromStdString(TuningFileName(chosen.toStdString())), bytes);
@@ -1020,7 +1025,10 @@ void TForm1::PasteRange() {
         const int row = grid->currentRow();
         if (col < 0 || row < 0) return;
         const RangeBlock block = SplitRangeText(QGuiApplication::clipboard()->text().toStdString());
-        history_->Record("Paste range", [&] { ::PasteRange(*table, col, row, block); });
+        const ValueRange range = table == &GridByName(Grid::StrGridConfig)
+                                     ? ConfigRange(vars_.Edition())
+                                     : kMapValueRange;
+        history_->Record("Paste range", [&] { ::PasteRange(*table, col, row, block, range); });
         RefreshCharts(*this);
     });
 }
@@ -1077,9 +1085,7 @@ void TForm1::SelectionMath(
     TableText* table = target.table;
     Guarded([&] {
         const bool config = table == &GridByName(Grid::StrGridConfig);
-        const ValueRange range = !config                  ? kMapValueRange
-                                 : vars_.Edition() == '2' ? kConfigRange2
-                                                          : kConfigRange3;
+        const ValueRange range = config ? ConfigRange(vars_.Edition()) : kMapValueRange;
         int program = 0;
         int slot = 0;
         for (int n = 1; n <= 9; ++n) {

@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "SelectionMath.h"
+#include "StoredValues.h"
 
 QFont UiFont(int pixelSize, bool bold) {
     static const QString family = [] {
@@ -230,7 +231,12 @@ void CellModel::SetText(int col, int row, const QString& text) {
     if (cell == text) return;
     cell = text;
     const QModelIndex changed = index(row, col);
-    emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+    if (CheckStorable(col, row)) {
+        emit dataChanged(changed, changed,
+                         {Qt::DisplayRole, Qt::EditRole, Qt::BackgroundRole, Qt::ToolTipRole});
+    } else {
+        emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+    }
     // The row's colours follow its lowest and highest values.
     if (colourByValue_)
         emit dataChanged(index(row, 0), index(row, cols_ - 1), {Qt::BackgroundRole});
@@ -247,8 +253,45 @@ QString CellModel::MarkOf(int col, int row) const {
     return found != marks_.end() ? found->second : QString();
 }
 
+void CellModel::SetStoredRange(ValueRange range, int first, int last) {
+    storedRange_ = range;
+    storedFirst_ = std::max(first, fixedCols_);
+    storedLast_ = std::min(last, cols_ - 1);
+    unstorable_.assign(cells_.size(), false);
+    for (int row = fixedRows_; row < rows_; ++row) {
+        for (int col = storedFirst_; col <= storedLast_; ++col) CheckStorable(col, row);
+    }
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1),
+                     {Qt::BackgroundRole, Qt::ToolTipRole});
+}
+
+bool CellModel::CheckStorable(int col, int row) {
+    if (!storedRange_ || col < storedFirst_ || col > storedLast_ || row < fixedRows_) return false;
+    const size_t at = At(col, row);
+    const bool bad = !WhyUnstorable(cells_[at].toStdString(), *storedRange_).empty();
+    if (unstorable_[at] == bad) return false;
+    unstorable_[at] = bad;
+    return true;
+}
+
+QString CellModel::UnstorableReason(int col, int row) const {
+    const size_t at = At(col, row);
+    if (!storedRange_ || unstorable_.empty() || !unstorable_[at]) return {};
+    return QStringLiteral("The box cannot store this: %1.")
+        .arg(QString::fromStdString(WhyUnstorable(cells_[at].toStdString(), *storedRange_)));
+}
+
 QVariant CellModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
+    if ((role == Qt::BackgroundRole || role == Qt::ToolTipRole) && !unstorable_.empty() &&
+        unstorable_[At(index.column(), index.row())]) {
+        // Above every other colour: a send or a save would refuse this cell.
+        if (role == Qt::BackgroundRole) return QColor(255, 150, 150);
+        QString tip = UnstorableReason(index.column(), index.row());
+        const QString mark = MarkOf(index.column(), index.row());
+        if (!mark.isEmpty()) tip += QLatin1Char('\n') + mark;
+        return tip;
+    }
     if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
         if (!marks_.empty()) {
             const auto found = marks_.find(At(index.column(), index.row()));

@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "Controls.h"
@@ -75,6 +76,11 @@ class CellModel : public QAbstractTableModel {
     // (highest); marks stay on top. Off at start.
     void SetColourByValue(bool on);
     bool HasMarks() const { return !marks_.empty(); }
+    // The box's range for columns first..last: a cell there whose text the box cannot store
+    // (no whole number, or out of range) shows a red tint and says why in its tooltip.
+    void SetStoredRange(ValueRange range, int first, int last);
+    // Why the box cannot store the cell's text; empty when it can or the cell is not checked.
+    QString UnstorableReason(int col, int row) const;
 
   signals:
     // The user committed a new text in a view's cell editor.
@@ -83,6 +89,12 @@ class CellModel : public QAbstractTableModel {
   private:
     size_t At(int col, int row) const;
     QVariant ValueColour(const QModelIndex& index) const;
+    // Checks one cell against the stored range; true when its state changed.
+    bool CheckStorable(int col, int row);
+    std::optional<ValueRange> storedRange_;
+    int storedFirst_ = 0;
+    int storedLast_ = -1;
+    std::vector<bool> unstorable_;
     std::map<size_t, QString> marks_;
     bool colourByValue_ = false;
     int cols_;
@@ -179,6 +191,9 @@ class TableText : public TextGrid {
     std::string Cell(int col, int row) const override;
     void SetCell(int col, int row, const std::string& text) override;
     void MarkCell(int col, int row, const std::string& tip) override;
+    void SetStoredRange(ValueRange range, int first, int last) override {
+        model_->SetStoredRange(range, first, last);
+    }
     QString CellMark(int col, int row) const { return model_->MarkOf(col, row); }
     int Col() const override;
     int Row() const override;

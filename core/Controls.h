@@ -13,6 +13,12 @@ constexpr TColor clSilver = 0xC0C0C0;
 constexpr TColor clBlue = 0x0000FF;
 constexpr TColor clWindow = 0xFF000005;
 
+// The values a cell can hold: what the box stores for it.
+struct ValueRange {
+    int64_t low;
+    int64_t high;
+};
+
 // A grid of cell texts with a current cell. Column and row indices count from 0 and
 // include the fixed label column or row.
 class TextGrid {
@@ -36,6 +42,9 @@ class TextGrid {
     // Marks a cell (a coloured background, `tip` as its tooltip) until its text is set
     // again or the user edits it. Grids that show no marks ignore it.
     virtual void MarkCell(int /*col*/, int /*row*/, const std::string& /*tip*/) {}
+    // The values the box stores for columns first..last of every row; a grid that shows its
+    // cells marks those it cannot store. Without a call, no cell is checked.
+    virtual void SetStoredRange(ValueRange /*range*/, int /*first*/, int /*last*/) {}
 };
 
 // Any other control the routines touch: a label, button, check box, radio button,

@@ -10,6 +10,7 @@
 #include "ChainDriver.h"
 #include "Conversions.h"
 #include "DynoLog.h"
+#include "StoredValues.h"
 #include "TableLayout.h"
 #include "Verify.h"
 
@@ -173,17 +174,6 @@ void HandleAnswer(Link& link, FrameEvent frame) {
     if (presentError) std::rethrow_exception(presentError);
 }
 
-// Where a bad cell is, as the user finds it, and the cell made current on its page.
-[[noreturn]] void RefuseCell(Link& link, int page, TextGrid* grid, int col, int row,
-                             const std::string& where, const std::string& text) {
-    link.form.SetPageIndex(page);
-    if (grid != nullptr) {
-        grid->SetRow(row);
-        grid->SetCol(col);
-    }
-    throw LinkError(where + ": \"" + text + "\" is not a whole number. Nothing was sent.");
-}
-
 std::string Seconds(std::chrono::microseconds time) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1e6);
@@ -250,36 +240,8 @@ void Download(Link& link) {
 }
 
 void CheckSendValues(Link& link, char edition) {
-    int32_t value = 0;
-    // In the order the chain writes them: P1..P9, each CH1, CH2 (CH3 and FUEL% on a
-    // 3-channel box) row by row; then the configuration and the start time.
-    const int tables = edition == '3' ? 4 : 2;
-    for (int program = 1; program <= 9; ++program) {
-        for (int t = 0; t < tables; ++t) {
-            TextGrid& grid = link.form.ProgramGrid(program, static_cast<ProgramTable>(t));
-            for (int row = 0; row < grid.RowCount(); ++row) {
-                for (int col = 1; col < grid.ColCount(); ++col) {
-                    const std::string text = grid.Cell(col, row);
-                    if (TryStrToInt(text, value)) continue;
-                    RefuseCell(
-                        link, program, &grid, col, row,
-                        ProgramCellName(program, static_cast<ProgramTable>(t), grid, col, row),
-                        text);
-                }
-            }
-        }
-    }
-    TextGrid& config = link.form.GridByName(Grid::StrGridConfig);
-    const int configCells = edition == '3' ? config.ColCount() : 1;
-    for (int col = 0; col < configCells; ++col) {
-        const std::string text = config.Cell(col, 0);
-        if (TryStrToInt(text, value)) continue;
-        RefuseCell(link, 0, &config, col, 0,
-                   "Service Configuration column " + std::to_string(col + 1), text);
-    }
-    const std::string startTime = C(link, Ctl::NumBoxStartTime).Caption();
-    if (!startTime.empty() && !TryStrToInt(startTime, value))
-        RefuseCell(link, 0, nullptr, 0, 0, "Service Start time", startTime);
+    if (const std::optional<UnstorableValue> bad = FindUnstorableValue(link.form, edition))
+        throw LinkError(ShowUnstorable(link.form, *bad, "Nothing was sent."));
 }
 
 std::vector<uint8_t> DownloadedTuningFile(const Variables& vars) {

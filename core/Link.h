@@ -65,9 +65,10 @@ void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte =
 // The last download of the box as a tuning file's bytes; empty unless it brought both the
 // image and the configuration.
 std::vector<uint8_t> DownloadedTuningFile(const Variables& vars);
-// Converts every value the send chain will write for a box of `edition` ('2' or '3'), in
-// the order it writes them. At the first that is not a whole number it shows that cell's
-// page, makes the cell current and throws LinkError naming the cell and its text.
+// Checks every value the send chain will write for a box of `edition` ('2' or '3'), in
+// the order it writes them. At the first that the box cannot store (no whole number, or
+// outside its range) it shows that cell's page, makes the cell current and throws LinkError
+// naming the cell and why.
 void CheckSendValues(Link& link, char edition);
 // A program button: selects program n (0..9) unless the port is closed or the live stream
 // runs.

@@ -55,7 +55,7 @@ RangeBlock SplitRangeText(const std::string& text) {
     return block;
 }
 
-int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block) {
+int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block, ValueRange range) {
     // Every field that lands is checked before the first cell changes.
     std::vector<std::pair<std::pair<int, int>, std::string>> writes;
     for (size_t r = 0; r < block.size(); ++r) {
@@ -70,6 +70,12 @@ int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block) {
                 throw RangeError("Nothing was pasted: \"" + field + "\" in line " +
                                  std::to_string(r + 1) + ", field " + std::to_string(c + 1) +
                                  " of the copied block is not a whole number.");
+            }
+            if (value < range.low || value > range.high) {
+                throw RangeError("Nothing was pasted: " + std::to_string(value) + " in line " +
+                                 std::to_string(r + 1) + ", field " + std::to_string(c + 1) +
+                                 " of the copied block is outside " + std::to_string(range.low) +
+                                 " to " + std::to_string(range.high) + ".");
             }
             writes.push_back({{targetCol, targetRow}, std::to_string(value)});
         }

@@ -1,11 +1,13 @@
 #pragma once
 // Blocks of table cells as a spreadsheet's clipboard holds them: one line per row, the
 // fields separated by tabs (or, from other programs, by semicolons or commas).
+#include <climits>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Controls.h"
+#include "StoredValues.h"
 
 // A block that cannot be pasted; the message names the first bad field and its place.
 class RangeError : public std::runtime_error {
@@ -25,7 +27,9 @@ std::string RangeText(const TextGrid& grid, int col0, int row0, int col1, int ro
 RangeBlock SplitRangeText(const std::string& text);
 
 // Writes the block with its first field at (col, row); what lies beyond the grid's edge is
-// left out. Every field that lands in the grid must be a whole number, else nothing changes
-// and RangeError names the first bad one. The numbers are written in their plain form
-// ("+007" becomes "7"). Returns the number of cells written.
-int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block);
+// left out. Every field that lands in the grid must be a whole number within `range` (what
+// the box stores for the grid's cells), else nothing changes and RangeError names the first
+// bad one. The numbers are written in their plain form ("+007" becomes "7"). Returns the
+// number of cells written.
+int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block,
+               ValueRange range = {INT32_MIN, INT32_MAX});

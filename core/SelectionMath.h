@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Controls.h"
+#include "StoredValues.h"
 
 // A cell of the selection whose text is not a whole number; nothing was changed.
 class SelectionError : public std::runtime_error {
@@ -23,15 +24,6 @@ struct CellBlock {
     int col1;
     int row1;
 };
-
-// The values a cell can hold: the box's range for it.
-struct ValueRange {
-    int64_t low;
-    int64_t high;
-};
-constexpr ValueRange kMapValueRange{-32768, 32767};  // the program tables' values
-constexpr ValueRange kConfigRange3{0, 65535};        // the 3-channel box's configuration
-constexpr ValueRange kConfigRange2{0, 255};          // the 2-channel box's one byte
 
 enum class BlockMath { Add, MultiplyPercent, Set };
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "StoredValues.h"
+
 namespace {
 
 void SetTableState(TextGrid& grid, bool enabled) {
@@ -20,6 +22,8 @@ void ApplyEditionLayout(FormControls& form, char edition) {
         form.ControlByName(Ctl::CheckBoxCH3).SetEnabled(three);
         form.ControlByName(Ctl::ComboBoxPedalRes).SetEnabled(three);
         SetTableState(form.GridByName(Grid::StrGridSDdata), three);
+        form.GridByName(Grid::StrGridConfig)
+            .SetStoredRange(ConfigRange(edition), 0, ConfigCells(edition) - 1);
     }
     for (int n = 1; n <= 9; ++n) {
         LabelProgramTables(form.ProgramGrid(n, ProgramTable::CH1),

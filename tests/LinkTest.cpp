@@ -282,7 +282,7 @@ TEST(SendChain, TwoChannelUploadsSeventyTwoBlocksAndSkipsThePedal) {
     BoxAnswers box('2');
     Download(f.link);
     f.Converse(box);
-    f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "300");
+    f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "44");
     f.port.events.clear();
     SendSerialNumber(f.link);
     f.port.Take();
@@ -384,6 +384,38 @@ TEST(SendChain, FirstBadValueStopsTheSendBeforeAnyByte) {
         {"Box3_StartTime", '3',
          [](LinkFixture& f) { f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("7a"); },
          "Service Start time: \"7a\"" + tail, 0},
+        // Values the box cannot store are refused, not wrapped.
+        {"Box3_MapAboveItsRange", '3',
+         [](LinkFixture& f) { f.form.Program(1, PT::CH1).SetCell(9, 2, "40000"); },
+         "P1 CH1 PRESS_1 column 9: 40000 is outside -32768 to 32767. Nothing was sent.", 1,
+         Grid::StrGridConfig, 1, PT::CH1, 9, 2},
+        {"Box2_MapBelowItsRange", '2',
+         [](LinkFixture& f) { f.form.Program(3, PT::CH2).SetCell(1, 0, "-32769"); },
+         "P3 CH2 RPM_2 column 1: -32769 is outside -32768 to 32767. Nothing was sent.", 3,
+         Grid::StrGridConfig, 3, PT::CH2, 1, 0},
+        {"Box3_MapEdgesGo", '3',
+         [](LinkFixture& f) {
+             f.form.Program(1, PT::CH1).SetCell(9, 2, "32767");
+             f.form.Program(9, PT::Fuel).SetCell(16, 0, "-32768");
+         },
+         ""},
+        {"Box3_ConfigAboveItsRange", '3',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "70000"); },
+         "Service Configuration column 1: 70000 is outside 0 to 65535. Nothing was sent.", 0,
+         Grid::StrGridConfig, 0, PT::CH1, 0, 0},
+        {"Box3_ConfigNegative", '3',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(4, 0, "-5"); },
+         "Service Configuration column 5: -5 is outside 0 to 65535. Nothing was sent.", 0,
+         Grid::StrGridConfig, 0, PT::CH1, 4, 0},
+        {"Box2_ConfigBeyondItsByte", '2',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "300"); },
+         "Service Configuration column 1: 300 is outside 0 to 255. Nothing was sent.", 0,
+         Grid::StrGridConfig, 0, PT::CH1, 0, 0},
+        {"Box2_ConfigEdgeGoes", '2',
+         [](LinkFixture& f) { f.form.GridByName(Grid::StrGridConfig).SetCell(0, 0, "255"); }, ""},
+        {"Box3_StartTimeBeyondItsByte", '3',
+         [](LinkFixture& f) { f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("300"); },
+         "Service Start time: 300 is outside 0 to 255. Nothing was sent.", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

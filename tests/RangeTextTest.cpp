@@ -59,6 +59,7 @@ TEST(RangeText, ABadFieldChangesNothingAndIsNamed) {
         const char* name;
         RangeBlock block;
         const char* message;
+        ValueRange range = {INT32_MIN, INT32_MAX};
     };
     const Row rows[] = {
         {"text",
@@ -68,12 +69,22 @@ TEST(RangeText, ABadFieldChangesNothingAndIsNamed) {
         {"decimal", {{"1.5"}}, "\"1.5\" in line 1, field 1"},
         {"empty field", {{"1", "", "3"}}, "\"\" in line 1, field 2"},
         {"beyond 32 bits", {{"4294967296"}}, "\"4294967296\" in line 1, field 1"},
+        {"above what a map stores",
+         {{"1", "40000"}},
+         "Nothing was pasted: 40000 in line 1, field 2 of the copied block is outside -32768 to "
+         "32767.",
+         kMapValueRange},
+        {"below what a map stores", {{"-40000"}}, "-40000 in line 1, field 1", kMapValueRange},
+        {"beyond the 2-channel configuration byte",
+         {{"255"}, {"256"}},
+         "256 in line 2, field 1 of the copied block is outside 0 to 255.",
+         kConfigRange2},
     };
     for (const Row& row : rows) {
         MemoryGrid grid = Table();
         const std::string before = Texts(grid);
         try {
-            PasteRange(grid, 2, 1, row.block);
+            PasteRange(grid, 2, 1, row.block, row.range);
             ADD_FAILURE() << row.name << ": pasted";
         } catch (const RangeError& error) {
             EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos)

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "Functions.h"
+#include "TableLayout.h"
 #include "TestSupport.h"
 #include "WindowFixture.h"
 
@@ -124,8 +125,41 @@ TEST_F(FilesTest, NothingToSaveBeforeABoxWasReadOrWithABadCell) {
     EXPECT_EQ(errors[0], "'' is not a valid integer value");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 
-    errors.clear();
+    // A number the box cannot store is refused as a send refuses it, not wrapped.
+    struct Unstorable {
+        char edition;
+        int program;  // 0: the configuration row
+        int col;
+        const char* text;
+        const char* message;
+    };
+    const Unstorable rows[] = {
+        {'3', 4, 2, "-40000",
+         "P4 FUEL FUEL% column 2: -40000 is outside -32768 to 32767. Nothing was saved."},
+        {'3', 0, 15, "65536",
+         "Service Configuration column 16: 65536 is outside 0 to 65535. Nothing was saved."},
+        {'2', 0, 0, "256",
+         "Service Configuration column 1: 256 is outside 0 to 255. Nothing was saved."},
+    };
     Grid(9, PT::Fuel)->SetCell(16, 0, "0");
+    for (const Unstorable& row : rows) {
+        errors.clear();
+        form->Vars().BoxSerial = row.edition == '3' ? "31234567" : "21234567";
+        ApplyEditionLayout(*form, row.edition);
+        TStringGrid* grid = row.program > 0 ? Grid(row.program, PT::Fuel) : form->StrGridConfig;
+        grid->SetCell(row.col, 0, row.text);
+        form->PageControl1->setCurrentIndex(7);
+        Save(dir / "wrapped");
+        EXPECT_EQ(dialogsShown, 0) << row.text;
+        ASSERT_EQ(errors.size(), 1) << row.text;
+        EXPECT_EQ(errors[0].toStdString(), row.message);
+        EXPECT_EQ(form->PageIndex(), row.program);
+        EXPECT_EQ(grid->currentColumn(), row.col);
+        EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+        grid->SetCell(row.col, 0, "0");
+    }
+
+    errors.clear();
     Save("");  // cancelled
     EXPECT_EQ(dialogsShown, 1);
     EXPECT_TRUE(errors.isEmpty());

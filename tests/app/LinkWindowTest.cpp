@@ -377,6 +377,7 @@ struct BadCellRow {
     const char* text;
     const char* where;
     bool copyAndSend = false;
+    const char* why = nullptr;  // when the text is a number the box cannot store
 };
 
 class BadCellWindowTest : public BoxWindowTest, public testing::WithParamInterface<BadCellRow> {};
@@ -400,8 +401,14 @@ TEST_P(BadCellWindowTest, NothingReachesTheBox) {
     QTest::qWait(200);
     EXPECT_TRUE(box->Received().empty()) << "the box received a byte";
     ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
-    EXPECT_EQ(errors[0].toStdString(), std::string(c.where) + ": \"" + c.text +
-                                           "\" is not a whole number. Nothing was sent.");
+    const std::string why =
+        c.why != nullptr ? c.why : std::string("\"") + c.text + "\" is not a whole number";
+    EXPECT_EQ(errors[0].toStdString(), std::string(c.where) + ": " + why + ". Nothing was sent.");
+    // The cell said so as soon as it was set.
+    EXPECT_TRUE(grid->model()
+                    ->data(grid->model()->index(c.row, c.col), Qt::ToolTipRole)
+                    .toString()
+                    .contains(QString::fromStdString(why)));
     EXPECT_EQ(form->PageIndex(), c.program);
     EXPECT_EQ(grid->currentColumn(), c.col);
     EXPECT_EQ(grid->currentRow(), c.row);
@@ -428,7 +435,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadCellRow{"Box3_Config", "30012345", 0, PT::CH1, 11, 0, "1 2",
                    "Service Configuration column 12"},
         BadCellRow{"Box3_CopyAndSend", "30012345", 6, PT::CH1, 5, 1, "x", "P6 CH1 CORR_1 column 5",
-                   true}),
+                   true},
+        BadCellRow{"Box3_MapAboveItsRange", "30012345", 1, PT::CH1, 9, 2, "40000",
+                   "P1 CH1 PRESS_1 column 9", false, "40000 is outside -32768 to 32767"},
+        BadCellRow{"Box3_ConfigAboveItsRange", "30012345", 0, PT::CH1, 0, 0, "70000",
+                   "Service Configuration column 1", false, "70000 is outside 0 to 65535"},
+        BadCellRow{"Box3_ConfigNegative", "30012345", 0, PT::CH1, 3, 0, "-5",
+                   "Service Configuration column 4", false, "-5 is outside 0 to 65535"},
+        BadCellRow{"Box2_ConfigBeyondItsByte", "20054321", 0, PT::CH1, 0, 0, "300",
+                   "Service Configuration column 1", false, "300 is outside 0 to 255"}),
     [](const testing::TestParamInfo<BadCellRow>& info) { return info.param.name; });
 
 // Before a send overwrites the box, what was downloaded from it goes to a backup file in
