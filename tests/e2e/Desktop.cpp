@@ -83,6 +83,8 @@ class InputMarker : public QAbstractNativeEventFilter {
 
 InputMarker* marker = nullptr;
 uint32_t marksSent = 0;  // the user's thread only
+// Keys a row holds down: the X server keeps them down after the row, for the next one.
+QStringList heldKeys;  // the user's thread only
 
 struct Call {
     enum State { Pending, Running, Done, Dropped };
@@ -229,11 +231,13 @@ void Key(const QString& keys) {
 }
 
 void KeyDown(const QString& key) {
+    heldKeys.append(key);
     XDoTool({"keydown", key});
     SyncInput();
 }
 
 void KeyUp(const QString& key) {
+    heldKeys.removeAll(key);
     XDoTool({"keyup", key});
     SyncInput();
 }
@@ -379,6 +383,7 @@ void DesktopTest::SetUp() {
 }
 
 void DesktopTest::TearDown() {
+    while (!heldKeys.isEmpty()) KeyUp(heldKeys.constLast());
     if (form != nullptr) {
         if (HasFailure()) {
             QString name = QString::fromLatin1(rowName);
