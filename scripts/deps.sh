@@ -5,11 +5,13 @@ set -euo pipefail
 
 # Qt's Charts package needs the OpenGL development files, which it does not pull in itself.
 # fonts-wine carries a face with the metrics of the one the layout was drawn with.
+# The end-to-end rows (tests/e2e) talk to the X server through libxcb; scripts/e2e.sh adds
+# what runs them: xvfb, xauth, xdotool and openbox.
 # The Debian package: dpkg-dev (dpkg-shlibdeps) and file for CPack, and the checks of
 # tests/package (desktop-file-utils, appstream, lintian).
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          libqt6opengl6-dev libgtest-dev fonts-dejavu-core fonts-dejavu-extra fonts-wine
-          dpkg-dev file desktop-file-utils appstream lintian "$@")
+          libqt6opengl6-dev libgtest-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra
+          fonts-wine dpkg-dev file desktop-file-utils appstream lintian "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do

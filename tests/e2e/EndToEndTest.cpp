@@ -1,180 +1,216 @@
-// The real tool in a real X session: started with the simulated box listed first, driven
-// by a real pointer (xdotool) at the places the window's layout gives its controls.
-// Needs DISPLAY (the e2e script starts Xvfb) and xdotool; skipped without them.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
+// The box and the tuning files through the real window: the port list, "Connect",
+// "Download", "Send" and the file dialogs, all by real clicks and keys.
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
-#include <QPixmap>
-#include <QProcess>
-#include <QScreen>
-#include <QStandardPaths>
-#include <QThread>
-#include <chrono>
-#include <filesystem>
-#include <functional>
 
-#include "BoxSimulator.h"
+#include "Desktop.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace desktop;
+using PT = ProgramTable;
 
-QString Run(const QString& program, const QStringList& args, int timeoutMs = 10000) {
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(timeoutMs);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
+const std::vector<uint8_t> kDownload3(DownloadChain('3').begin(), DownloadChain('3').end());
+const std::vector<uint8_t> kSend3(SendChain('3').begin(), SendChain('3').end());
 
-QString XDoTool(const QStringList& args) {
-    return Run(QStringLiteral("xdotool"), args);
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
-        if (done()) return true;
-        QThread::msleep(20);
+// A 3-channel tuning file as the tool writes it: the image, then the 16 configuration
+// values as big-endian words.
+QByteArray TuningFile(const std::vector<uint8_t>& image, const std::array<uint16_t, 16>& config) {
+    QByteArray bytes(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size()));
+    for (uint16_t value : config) {
+        bytes.append(static_cast<char>(value >> 8));
+        bytes.append(static_cast<char>(value & 0xFF));
     }
-    return done();
+    return bytes;
 }
 
-class EndToEnd : public testing::Test {
-  protected:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no display";
-        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
-            GTEST_SKIP() << "xdotool is not installed";
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+using LinkRows = DesktopTest;
+
+// Every value cell of the nine programs whose text differs from the image's value.
+std::vector<std::string> CellsOtherThan(TForm1* form, const std::vector<uint8_t>& image) {
+    std::vector<std::string> texts;
+    OnMain([&] {
+        for (int program = 1; program <= 9; ++program) {
+            for (int table = 0; table < 4; ++table) {
+                const auto t = static_cast<PT>(table);
+                const TableText& grid = form->ProgramGrid(program, t);
+                for (int row = 0; row < grid.RowCount(); ++row) {
+                    for (int col = 1; col <= 16; ++col) {
+                        const std::string expected = ImageValue(image, program, t, col, row);
+                        if (grid.Cell(col, row) != expected) {
+                            texts.push_back("P" + std::to_string(program) + " table " +
+                                            std::to_string(table) + " (" + std::to_string(col) +
+                                            "," + std::to_string(row) +
+                                            "): " + grid.Cell(col, row) + " for " + expected);
+                        }
+                    }
+                }
+            }
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "e2e-XXXXXX").string();
-        folder_ = QString::fromLocal8Bit(mkdtemp(pattern.data()));
+    });
+    return texts;
+}
+
+TEST_F(LinkRows, ConnectAndDownloadByClicksFromThePortList) {
+    QComboBox* list = form->ComboBoxComPorts;
+    ASSERT_TRUE(WaitUntil([&] { return list->count() >= 1; })) << "the port list stayed empty";
+    // The list's arrow, then its first entry: the simulated box.
+    const QRect frame = Get([&] { return list->rect(); });
+    Click(At(list, QPoint(frame.right() - 6, frame.center().y())));
+    ASSERT_TRUE(WaitUntil([&] { return list->view()->isVisible(); })) << "the list did not drop";
+    QAbstractItemView* entries = Get([&] { return list->view(); });
+    Click(Get([&] {
+        return entries->viewport()->mapToGlobal(
+            entries->visualRect(entries->model()->index(0, 0)).center());
+    }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return !list->view()->isVisible() && list->currentText() == port &&
+               form->ButtonConnect->isEnabled();
+    })) << "picked: "
+        << Get([&] { return list->currentText(); }).toStdString();
+
+    Click(Centre(form->ButtonConnect));
+    ASSERT_TRUE(WaitUntil([&] {
+        return form->ApdComPort1->IsOpen() && form->ButtonConnect->text() == "Disconnect";
+    }));
+    EXPECT_EQ(Status(), "Connected to " + port);
+
+    ASSERT_TRUE(DownloadByClick()) << "the box received " << box->Received().size() << " commands";
+    EXPECT_EQ(Codes(), kDownload3);
+    EXPECT_EQ(CellsOtherThan(form, box->Contents().EditionImage()), std::vector<std::string>{});
+    EXPECT_EQ(Get([&] { return form->LabelSerial->text(); }), "BOX serial: 30012345 (Stellix)");
+    EXPECT_EQ(Page(), 1) << "the running program's page";
+    EXPECT_TRUE(Status().startsWith("Connected to " + port)) << Status().toStdString();
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+    const QString picture = QStringLiteral(ARTIFACT_DIR "/e2e-downloaded.png");
+    if (SaveScreen(picture)) std::printf("screen: %s\n", qPrintable(picture));
+}
+
+TEST_F(LinkRows, SaveFileThroughTheRealDialogWritesTheBoxsImageAndConfiguration) {
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    Click(Centre(form->ButtonSaveFile));
+    const std::optional<Dialog> dialog = WaitForDialog();
+    ASSERT_TRUE(dialog) << "no file dialog";
+    EXPECT_EQ(dialog->kind, "QFileDialog");
+    EXPECT_EQ(dialog->name, "SaveDialog1");
+    Type(Path("saved"));
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    const QString saved = Path("saved.bin");
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(saved); })) << "no file written";
+
+    const BoxContents contents = box->Contents();
+    std::array<uint16_t, 16> config{};
+    std::copy(contents.config.begin(), contents.config.end(), config.begin());
+    const QByteArray bytes = ReadFile(saved);
+    EXPECT_EQ(bytes.size(), 3776);
+    EXPECT_TRUE(bytes == TuningFile(contents.EditionImage(), config))
+        << "the file holds every table cell and configuration value as the box does";
+}
+
+TEST_F(LinkRows, OpenFileThroughTheRealDialogFillsTheTables) {
+    // Values of the file's own: distinct, negative ones too, none the start-up zeros.
+    std::vector<uint8_t> image(3744);
+    for (size_t word = 0; word < image.size() / 2; ++word) {
+        const auto value = static_cast<uint16_t>(static_cast<int16_t>(word * 7 % 4001) - 2000);
+        image[2 * word] = static_cast<uint8_t>(value >> 8);
+        image[2 * word + 1] = static_cast<uint8_t>(value & 0xFF);
     }
-    void TearDown() override {
-        if (tool_.state() != QProcess::NotRunning) {
-            tool_.kill();
-            tool_.waitForFinished(5000);
-        }
-        if (box_) box_->Stop();
-        if (!folder_.isEmpty()) QDir(folder_).removeRecursively();
+    std::array<uint16_t, 16> config{};
+    for (size_t k = 0; k < config.size(); ++k) config[k] = static_cast<uint16_t>(60000 + k);
+    const QString tune = Path("tune.bin");
+    {
+        QFile file(tune);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(TuningFile(image, config));
     }
 
-    // Moves the pointer to (x, y) of the window's content and clicks there.
-    void Click(int x, int y) {
-        XDoTool(
-            {"mousemove", "--sync", QString::number(originX_ + x), QString::number(originY_ + y)});
-        XDoTool({"click", "1"});
-        QThread::msleep(150);
-    }
-
-    std::unique_ptr<BoxSimulator> box_;
-    QProcess tool_;
-    QString folder_;
-    int originX_ = 0;
-    int originY_ = 0;
-};
-
-TEST_F(EndToEnd, ConnectDownloadAndSaveWithARealPointer) {
-    box_ = std::make_unique<BoxSimulator>();
-    ASSERT_TRUE(box_->Start()) << box_->LastError();
-    const QString port = QString::fromStdString(box_->PortPath());
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    // The backup before the send goes to the test's own folder.
-    env.insert(QStringLiteral("XDG_DATA_HOME"), folder_);
-    tool_.setProcessEnvironment(env);
-    tool_.setWorkingDirectory(folder_);
-    tool_.start(QStringLiteral(TOOL_PROGRAM), {QStringLiteral("--port"), port});
-    ASSERT_TRUE(tool_.waitForStarted(10000));
-
-    // The window, and the place of its content on the screen.
-    const QString window =
-        XDoTool({"search", "--sync", "--onlyvisible", "--name", "^Corvane Zel V1.32b$"})
-            .section('\n', 0, 0);
-    ASSERT_FALSE(window.isEmpty());
-    XDoTool({"windowmove", "--sync", window, "0", "0"});
-    XDoTool({"windowactivate", "--sync", window});
-    const QString geometry = XDoTool({"getwindowgeometry", "--shell", window});
-    for (const QString& line : geometry.split('\n')) {
-        if (line.startsWith("X=")) originX_ = line.mid(2).toInt();
-        if (line.startsWith("Y=")) originY_ = line.mid(2).toInt();
-    }
-    QThread::msleep(500);
-
-    // Pick the first port of the list: the simulated box.
-    Click(8 + 81 - 8, 111 + 10);  // the list's arrow
-    Click(8 + 30, 111 + 21 + 9);  // its first entry, just below
-    Click(8 + 40, 8 + 48);        // "Connect"
-    Click(8 + 40, 152 + 12);      // "Download"
-
-    const auto download = DownloadChain('3');
-    const std::vector<uint8_t> chain(download.begin(), download.end());
-    ASSERT_TRUE(WaitFor([&] { return box_->Received().size() >= chain.size(); }, 10000))
-        << "the box received " << box_->Received().size() << " commands";
-    std::vector<uint8_t> codes;
-    for (const ReceivedCommand& command : box_->Received()) codes.push_back(command.code);
-    EXPECT_EQ(codes, chain);
-    QThread::msleep(500);  // the SENT data's answer
-
-    // A picture of the screen as the test's artifact.
-    const QString shot = QStringLiteral(ARTIFACT_DIR "/e2e-screenshot.png");
-    QGuiApplication::primaryScreen()->grabWindow(0).save(shot);
-    std::printf("screenshot: %s\n", qPrintable(shot));
-
-    // "Save file", then the name typed into the dialog: the file holds what the box sent.
-    Click(182 + 40, 8 + 48);
-    QThread::msleep(800);
-    const QString saved = folder_ + QStringLiteral("/e2e");
-    XDoTool({"type", "--delay", "5", saved});
-    XDoTool({"key", "Return"});
-    ASSERT_TRUE(WaitFor([&] { return QFile::exists(saved + ".bin"); }, 5000));
-    QThread::msleep(200);
-    QFile file(saved + ".bin");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
-    ASSERT_EQ(bytes.size(), 3776);
-    const BoxContents contents = box_->Contents();
-    const std::vector<uint8_t> image = contents.EditionImage();
-    EXPECT_EQ(
-        QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())),
-        bytes.left(3744))
-        << "every table cell as the box holds it";
+    Click(Centre(form->ButtonOpenFile));
+    const std::optional<Dialog> dialog = WaitForDialog();
+    ASSERT_TRUE(dialog) << "no file dialog";
+    EXPECT_EQ(dialog->name, "OpenDialog1");
+    Type(tune);
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    ASSERT_TRUE(WaitUntil([&] {
+        return form->ProgramGrid(9, PT::Fuel).Cell(16, 0) == ImageValue(image, 9, PT::Fuel, 16, 0);
+    })) << "the tables were not filled";
+    EXPECT_EQ(CellsOtherThan(form, image), std::vector<std::string>{});
     for (int k = 0; k < 16; ++k) {
-        const int value = (static_cast<uint8_t>(bytes[3744 + 2 * k]) << 8) |
-                          static_cast<uint8_t>(bytes[3745 + 2 * k]);
-        EXPECT_EQ(value, contents.config[k]) << "configuration value " << k;
+        EXPECT_EQ(Get([&] { return form->GridByName(Grid::StrGridConfig).Cell(k, 0); }),
+                  std::to_string(config[static_cast<size_t>(k)]))
+            << "configuration column " << k + 1;
     }
+    EXPECT_TRUE(box->Received().empty()) << "opening a file says nothing to the box";
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+}
 
-    // A box that stores one byte of the image wrongly: "Send" ends with the verify list.
+TEST_F(LinkRows, SendAfterATypedEditIsVerifiedAndBacksUpTheBox) {
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    const std::vector<uint8_t> downloaded = box->Contents().EditionImage();
+    ASSERT_NE(Cell(1, PT::CH2, 5, 2), "777");
+    ASSERT_TRUE(ClickCell(1, PT::CH2, 5, 2));
+    Type("777");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH2).Cell(5, 2) == "777"; }));
+
+    box->ClearLogs();
+    Click(Centre(form->ButtonSend));
+    ASSERT_TRUE(WaitForChain(kSend3.size())) << "the box received " << box->Received().size();
+    EXPECT_EQ(Codes(), kSend3);
+    EXPECT_EQ(BoxValue(1, PT::CH2, 5, 2), "777");
+    EXPECT_TRUE(WaitUntil([&] {
+        return form->StatusBar1->currentMessage() == "Sent and verified.";
+    })) << Status().toStdString();
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+    EXPECT_EQ(Mark(1, PT::CH2, 5, 2), "");
+
+    const QStringList backups =
+        QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1) << "one backup before the send";
+    EXPECT_TRUE(ReadFile(Path("corvane-zel/backups/" + backups[0])).left(3744) ==
+                QByteArray(reinterpret_cast<const char*>(downloaded.data()), 3744))
+        << "the backup holds the box as it was downloaded";
+}
+
+TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    // Byte 69 is the low byte of P1 CH1's PRESS_1 row, column 3.
     BoxSimFaults wrong;
     wrong.wrongImageByte = 69;
-    box_->SetFaults(wrong);
-    box_->ClearLogs();
-    Click(95 + 40, 152 + 12);  // "Send"
-    const auto send = SendChain('3');
-    ASSERT_TRUE(WaitFor([&] { return box_->Received().size() >= send.size(); }, 10000))
-        << "the box received " << box_->Received().size() << " commands of the send";
-    const QString verify =
-        XDoTool({"search", "--sync", "--onlyvisible", "--name", "^Verify failed$"})
-            .section('\n', 0, 0);
-    EXPECT_FALSE(verify.isEmpty()) << "no \"Verify failed\" message box";
-    QThread::msleep(300);
-    const QString verifyShot = QStringLiteral(ARTIFACT_DIR "/e2e-verify-failed.png");
-    QGuiApplication::primaryScreen()->grabWindow(0).save(verifyShot);
-    std::printf("screenshot: %s\n", qPrintable(verifyShot));
-    EXPECT_EQ(QDir(folder_ + "/corvane-zel/backups").entryList({"30012345-*.bin"}).size(), 1)
-        << "the backup before the send";
+    box->SetFaults(wrong);
+    box->ClearLogs();
+    const std::string sent = Cell(1, PT::CH1, 3, 2);
+    Click(Centre(form->ButtonSend));
+
+    const std::optional<Dialog> message = WaitForDialog();
+    ASSERT_TRUE(message) << "no message";
+    EXPECT_EQ(message->kind, "QMessageBox");
+    EXPECT_EQ(message->title, "Verify failed");
+    const std::string kept = BoxValue(1, PT::CH1, 3, 2);
+    EXPECT_EQ(std::stoi(kept), std::stoi(sent) + 1);
+    EXPECT_TRUE(message->text.contains(
+        QString::fromStdString("P1 CH1 PRESS_1 column 3: sent " + sent + ", box has " + kept)))
+        << message->text.toStdString();
+    EXPECT_TRUE(WaitForChain(kSend3.size()));
+    const QString picture = QStringLiteral(ARTIFACT_DIR "/e2e-verify-failed.png");
+    if (SaveScreen(picture)) std::printf("screen: %s\n", qPrintable(picture));
+
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog()) << "Return did not close the message";
+    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), QString::fromStdString("Sent " + sent));
+    EXPECT_NE(Status(), "Sent and verified.");
+    EXPECT_EQ(QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}).size(), 1);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // This process only looks at the screen; without a display it runs no Qt at all.
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) return RUN_ALL_TESTS();
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

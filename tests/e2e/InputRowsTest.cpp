@@ -1,0 +1,147 @@
+// Input that only a real display delivers: wheel notches that move the focus before any
+// filter sees them, and message boxes that open in the middle of a key press.
+#include <QApplication>
+#include <QComboBox>
+#include <QSpinBox>
+
+#include "Desktop.h"
+
+namespace {
+
+using namespace desktop;
+using PT = ProgramTable;
+
+struct WheelCase {
+    const char* name;
+    const char* control;  // on the Service page
+    bool focused;         // the control has the focus before the wheel turns
+    int notches;          // away from the user when positive
+};
+
+void PrintTo(const WheelCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+const WheelCase kWheelCases[] = {
+    {"StartTimeUnfocused", "NumBoxStartTime", false, 3},
+    {"PedalResponseUnfocused", "ComboBoxPedalRes", false, -3},
+    {"StartTimeFocused", "NumBoxStartTime", true, 3},
+    {"PedalResponseFocused", "ComboBoxPedalRes", true, -3},
+};
+
+class WheelRows : public DesktopTest, public testing::WithParamInterface<WheelCase> {};
+
+// Three notches over a control change its value only while it has the focus; otherwise
+// they belong to the window.
+TEST_P(WheelRows, OnlyAFocusedControlTakesTheWheel) {
+    const WheelCase& row = GetParam();
+    // The pedal response is greyed until a 3-channel box is downloaded.
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    ASSERT_TRUE(ShowPage(0));
+    QWidget* control =
+        Get([&] { return form->findChild<QWidget*>(QString::fromLatin1(row.control)); });
+    ASSERT_NE(control, nullptr);
+    ASSERT_TRUE(Get([&] { return control->isEnabled(); }));
+    const auto value = [&] {
+        return Get([&] {
+            if (auto* spin = qobject_cast<QSpinBox*>(control)) return spin->value();
+            return qobject_cast<QComboBox*>(control)->currentIndex();
+        });
+    };
+
+    if (row.focused) {
+        if (qobject_cast<QComboBox*>(control) != nullptr) {
+            // A click drops the list down; Escape closes it and leaves the focus.
+            Click(Centre(control));
+            ASSERT_TRUE(WaitUntil([] { return QApplication::activePopupWidget() != nullptr; }));
+            Key("Escape");
+        } else {
+            // The text part, left of the arrows.
+            Click(At(control, QPoint(6, Get([&] { return control->height() / 2; }))));
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            return QApplication::activePopupWidget() == nullptr && control->hasFocus();
+        })) << "the focus is on "
+            << FocusName().toStdString();
+    } else {
+        Click(Centre(form->EditNewSerial));
+        ASSERT_TRUE(WaitUntil([&] { return form->EditNewSerial->hasFocus(); }))
+            << "the focus is on " << FocusName().toStdString();
+    }
+    const int before = value();
+    Wheel(Centre(control), row.notches);
+    const int after = value();
+    if (row.focused) {
+        EXPECT_NE(after, before) << "the focused control did not take the wheel";
+    } else {
+        EXPECT_EQ(after, before) << "the wheel changed " << row.control
+                                 << " without the focus; the focus is now on "
+                                 << FocusName().toStdString();
+    }
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wheel, WheelRows, testing::ValuesIn(kWheelCases),
+                         [](const testing::TestParamInfo<WheelCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A message box that opens in the middle of a key's handling must leave the window whole.
+using MessageRows = DesktopTest;
+
+// Waits for the conversion message about `text` and closes it with `key`, as a person
+// would; without the message the key is not pressed.
+void AnswerConversionMessage(const std::string& text, const QString& key, const char* after) {
+    const std::optional<Dialog> message = WaitForDialog(5000);
+    if (!message) {
+        ADD_FAILURE() << "no message after " << after;
+        return;
+    }
+    EXPECT_EQ(message->kind, "QMessageBox") << after;
+    EXPECT_EQ(message->text, QString::fromStdString("'" + text + "' is not a valid integer value"))
+        << after;
+    Key(key);
+    EXPECT_TRUE(WaitForNoDialog(5000)) << key.toStdString() << " did not close the message";
+}
+
+TEST_F(MessageRows, ArrowsAndAMinusOnACellThatHoldsTextLeaveTheWindowAnswering) {
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 3, 1));
+    Type("abc");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(3, 1) == "abc"; }));
+
+    Key("Left");
+    AnswerConversionMessage("abc", "Return", "Left");
+    Type("-");
+    AnswerConversionMessage("abc", "Escape", "-");
+    Key("Right");
+    AnswerConversionMessage("abc", "Return", "Right");
+
+    ASSERT_TRUE(Answering()) << "the window does not answer";
+    EXPECT_TRUE(ShowPage(2)) << "a click on a tab did nothing";
+    EXPECT_EQ(Cell(1, PT::CH1, 3, 1), "abc");
+}
+
+TEST_F(MessageRows, TypingIntoAnotherCellWhileACellHoldsTextLeavesTheWindowAnswering) {
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 4, 1));
+    Type("x");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(4, 1) == "x"; }));
+
+    TStringGrid* other = Grid(1, PT::CH2);
+    Click(CellCentre(other, 6, 2), 1, 2);
+    ASSERT_TRUE(WaitUntil([&] {
+        QWidget* focus = QApplication::focusWidget();
+        return focus != nullptr && focus != other && other->isAncestorOf(focus);
+    })) << "the double click opened no editor; the focus is on "
+        << FocusName().toStdString();
+    Type("5");
+    AnswerConversionMessage("x", "Return", "5");
+
+    ASSERT_TRUE(Answering()) << "the window does not answer";
+    EXPECT_TRUE(ShowPage(2)) << "a click on a tab did nothing";
+    EXPECT_EQ(Cell(1, PT::CH1, 4, 1), "x");
+}
+
+}  // namespace
