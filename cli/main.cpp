@@ -68,7 +68,7 @@ const char* const kUsageText =
     "  live [--seconds S] [--csv FILE|-]      records the live stream; prints the dyno log\n"
     "  export IN.bin [--format json|csv] [-o OUT]\n"
     "                                         a tuning file as text\n"
-    "  import IN.json OUT.bin                 text back into a tuning file\n"
+    "  import IN.json OUT.bin                 export's JSON or CSV back into a tuning file\n"
     "\n"
     "The box's port: --port PATH, else $CORVANE_PORT; --simulate 2|3 runs a simulated box\n"
     "of that edition instead.\n"
@@ -575,7 +575,7 @@ int Export(const QStringList& arguments) {
 int Import(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Text written by export (JSON) back into a tuning file."));
+        QStringLiteral("Text written by export (JSON or CSV) back into a tuning file."));
     const QStringList files =
         Arguments(parser, arguments, 2, QStringLiteral("import IN.json OUT.bin"));
     QFile in(files[0]);
@@ -583,7 +583,7 @@ int Import(const QStringList& arguments) {
         throw FileError("Cannot open \"" + files[0].toStdString() +
                         "\": " + in.errorString().toStdString() + ".");
     MemoryForm tables;
-    const char edition = JsonToTables(in.readAll(), tables);
+    const char edition = TextToTables(in.readAll(), tables);
     SaveFileAtomically(files[1], EncodeTuningFile(tables, edition));
     return kDone;
 }

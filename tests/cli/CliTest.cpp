@@ -99,6 +99,23 @@ TEST_P(CliTest, ExportThenImportGivesTheSameBytes) {
         lines[0].startsWith("P1,CH1,RPM," + QByteArray::fromStdString(ValueAt(1, 0, 1, 0)) + ","))
         << lines[0].toStdString();
     EXPECT_TRUE(lines.last().startsWith("configuration,,")) << lines.last().toStdString();
+
+    // The CSV imports too: as written, and with its lines in another order, CR LF line ends
+    // and blank lines at the end, as a spreadsheet or a script may leave it.
+    QList<QByteArray> shuffled = lines;
+    std::reverse(shuffled.begin(), shuffled.end());
+    const struct {
+        const char* name;
+        QByteArray text;
+    } csvs[] = {{"as exported", csv.out}, {"reordered", shuffled.join("\r\n") + "\r\n\r\n\n"}};
+    for (const auto& text : csvs) {
+        WriteBytes(dir / "tune.csv", std::vector<uint8_t>(text.text.begin(), text.text.end()));
+        std::filesystem::remove(dir / "back.bin");
+        const CliRun fromCsv = Cli({"import", QString::fromStdString(dir / "tune.csv"),
+                                    QString::fromStdString(dir / "back.bin")});
+        ASSERT_EQ(fromCsv.exitCode, 0) << text.name << ": " << fromCsv.err.toStdString();
+        EXPECT_EQ(ReadBytes(dir / "back.bin"), bytes) << text.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, CliTest, testing::Values('2', '3'),
@@ -147,6 +164,71 @@ TEST(Cli, BadTextIsRefusedNamingThePlaceAndWritesNothing) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("P1 CH1 RPM value 1 must be a whole number from -32768 to 32767"))
         << run.err.toStdString();
+}
+
+TEST(Cli, BadCsvIsRefusedNamingItsLineAndWritesNothing) {
+    TempDir dir;
+    QList<QByteArray> lines[2];
+    for (const char edition : {'2', '3'}) {
+        WriteBytes(dir / "tune.bin", DistinctFile(edition));
+        const CliRun csv =
+            Cli({"export", QString::fromStdString(dir / "tune.bin"), "--format", "csv"});
+        ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+        lines[edition - '2'] = csv.out.trimmed().split('\n');
+        ASSERT_EQ(lines[edition - '2'].size(), 118);
+    }
+    // The 3-channel export with one line changed (-1: without it), or with a line added.
+    const auto changed = [&](qsizetype line, const QByteArray& text, char edition = '3') {
+        QList<QByteArray> copy = lines[edition - '2'];
+        if (line >= copy.size()) {
+            copy.append(text);
+        } else if (text.isNull()) {
+            copy.removeAt(line);
+        } else {
+            copy[line] = text;
+        }
+        return copy.join('\n') + '\n';
+    };
+    const QByteArray rpm = lines[1][0];
+    const QByteArray press = lines[1][2];
+    const struct {
+        const char* name;
+        QByteArray csv;
+        const char* message;
+    } rows[] = {
+        {"no such table", changed(0, QByteArray(rpm).replace("CH1", "CH4")),
+         "Line 1 of the CSV: \"P1,CH4,RPM\" names no table row"},
+        {"a blank line in the middle", changed(4, ""),
+         "Line 5 of the CSV: \"\" names no table row"},
+        {"a value beyond what the box stores",
+         changed(2, "P1,CH1,PRESS,40000" + press.mid(press.indexOf(',', 13))),
+         "Line 3 of the CSV: P1 CH1 PRESS value 1 (\"40000\") must be a whole number from -32768 "
+         "to 32767."},
+        {"a value that is no number",
+         changed(2, "P1,CH1,PRESS,12a" + press.mid(press.indexOf(',', 13))),
+         "Line 3 of the CSV: P1 CH1 PRESS value 1 (\"12a\") must be a whole number"},
+        {"a short row", changed(12, lines[1][12].left(lines[1][12].lastIndexOf(','))),
+         "Line 13 of the CSV: P1 FUEL% has 15 values; it must have 16."},
+        {"a missing row", changed(4, QByteArray()), "The CSV has no line for P1 CH2 RPM."},
+        {"a row twice", changed(118, rpm),
+         "Line 119 of the CSV: P1 CH1 RPM comes a second time (first in line 1)."},
+        {"no configuration", changed(117, QByteArray()), "The CSV has no configuration line."},
+        {"a configuration of neither edition", changed(117, "configuration,,,1,2,3"),
+         "Line 118 of the CSV: the configuration has 3 values; it has 16 (3-channel box) or 1"},
+        {"a 2-channel configuration beyond a byte", changed(117, "configuration,,,300", '2'),
+         "Line 118 of the CSV: configuration value 1 (\"300\") must be a whole number from 0 to "
+         "255."},
+        {"empty", "", "The CSV has no configuration line."},
+    };
+    for (const auto& row : rows) {
+        WriteBytes(dir / "in.csv", std::vector<uint8_t>(row.csv.begin(), row.csv.end()));
+        const CliRun run = Cli({"import", QString::fromStdString(dir / "in.csv"),
+                                QString::fromStdString(dir / "out.bin")});
+        EXPECT_EQ(run.exitCode, 1) << row.name;
+        EXPECT_TRUE(run.err.contains(row.message)) << row.name << ": " << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << row.name << ": one line";
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.bin")) << row.name;
+    }
 }
 
 TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
