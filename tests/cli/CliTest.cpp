@@ -252,6 +252,16 @@ TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
         {{"--help"}, 0, "Commands:"},
         {{"export", "--help"}, 0, "--format <format>"},
         {{"--version"}, 0, "corvane-zel-cli 1.32"},
+        // The box's options before the command.
+        {{"--port"}, 2, "--port needs a value"},
+        {{"--port", "/dev/ttyUSB0"}, 2, "no command after --port /dev/ttyUSB0"},
+        {{"--port", "/dev/ttyUSB0", "bogus"}, 2, "unknown command \"bogus\""},
+        {{"--simulate", "4", "info"}, 2, "--simulate takes 2 or 3"},
+        {{"--simulate=3", "export", "a.bin"}, 2, "Unknown option 'simulate'"},
+        {{"--port", "/dev/ttyUSB0", "ports"}, 2, "Unknown option 'port'"},
+        {{"--port", "/dev/ttyUSB0", "--help"}, 0, "Commands:"},
+        {{"--port", "/dev/ttyUSB0", "live", "--help"}, 0, "--csv <FILE>"},
+        {{"--port", "/dev/nonexistent-port", "info"}, 1, "/dev/nonexistent-port"},
     };
     for (const Row& row : rows) {
         const CliRun run = Cli(row.arguments);
@@ -291,13 +301,26 @@ TEST_P(CliBoxTest, DownloadInfoAndSelectAgainstTheBox) {
     ASSERT_EQ(rpm.size(), 16);
     for (int c = 0; c < 16; ++c) EXPECT_EQ(rpm[c].toInt(), 1000 + 500 * c);
 
-    // The port from the environment.
-    const CliRun info = Cli({"info", "--json"}, port);
-    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-    const QJsonObject facts = QJsonDocument::fromJson(info.out).object();
-    EXPECT_EQ(facts["serial"].toString().toStdString(), box->Contents().serial);
-    EXPECT_EQ(facts["edition"].toString(), QString(QChar(edition)));
-    EXPECT_EQ(facts["configuration"].toArray().size(), edition == '3' ? 16 : 1);
+    // The port from the environment, or given before or after the command.
+    const struct {
+        QStringList arguments;
+        QString portVariable;
+    } infos[] = {
+        {{"info", "--json"}, port},
+        {{"--port", port, "info", "--json"}, {}},
+        {{"--port=" + port, "info", "--json"}, {}},
+        {{"info", "--port", port, "--json"}, {}},
+        {{"--port", "/dev/nonexistent-port", "info", "--json", "--port", port}, {}},
+    };
+    for (const auto& row : infos) {
+        const CliRun info = Cli(row.arguments, row.portVariable);
+        ASSERT_EQ(info.exitCode, 0)
+            << row.arguments.join(' ').toStdString() << ": " << info.err.toStdString();
+        const QJsonObject facts = QJsonDocument::fromJson(info.out).object();
+        EXPECT_EQ(facts["serial"].toString().toStdString(), box->Contents().serial);
+        EXPECT_EQ(facts["edition"].toString(), QString(QChar(edition)));
+        EXPECT_EQ(facts["configuration"].toArray().size(), edition == '3' ? 16 : 1);
+    }
 
     box->ClearLogs();
     const CliRun select = Cli({"select", "4", "--port", port});
@@ -522,10 +545,16 @@ TEST(Cli, ProgressBarOnlyOnATerminal) {
 }
 
 TEST(Cli, SimulatesABoxOfEitherEdition) {
-    for (const char* edition : {"2", "3"}) {
-        const CliRun info = Cli({"info", "--json", "--simulate", edition});
-        ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-        EXPECT_EQ(QJsonDocument::fromJson(info.out).object()["edition"].toString(), edition);
+    for (const QString edition : {"2", "3"}) {
+        for (const QStringList& arguments :
+             {QStringList{"info", "--json", "--simulate", edition},
+              QStringList{"--simulate", edition, "info", "--json"},
+              QStringList{"--simulate=" + edition, "info", "--json"}}) {
+            const CliRun info = Cli(arguments);
+            ASSERT_EQ(info.exitCode, 0)
+                << arguments.join(' ').toStdString() << ": " << info.err.toStdString();
+            EXPECT_EQ(QJsonDocument::fromJson(info.out).object()["edition"].toString(), edition);
+        }
     }
     EXPECT_EQ(Cli({"info", "--simulate", "4"}).exitCode, 2);
 }
