@@ -44,6 +44,10 @@ struct StreamKind {
     size_t length;
 };
 
+void PrintTo(const StreamKind& kind, std::ostream* os) {
+    *os << kind.name;
+}
+
 std::vector<uint8_t> Encode(const std::vector<LiveSample>& samples, size_t length) {
     std::vector<uint8_t> bytes;
     for (const LiveSample& s : samples) {
