@@ -4,9 +4,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cmath>
+#include <map>
 
 #include "Conversions.h"
 #include "MemoryForm.h"
+#include "RangeText.h"
 
 namespace {
 
@@ -28,6 +30,11 @@ void CheckEdition(char edition) {
         throw TuningTextError("The edition must be \"2\" or \"3\".");
 }
 
+std::string RangeRule(int64_t low, int64_t high) {
+    return " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+           ".";
+}
+
 // Writes one JSON row of values into a grid row, checking each against its range.
 void ReadRow(const QJsonValue& value, const QString& place, int count, int64_t low, int64_t high,
              std::vector<std::string>& out) {
@@ -41,11 +48,67 @@ void ReadRow(const QJsonValue& value, const QString& place, int count, int64_t l
         if (!values[k].isDouble() || std::floor(number) != number || number < low ||
             number > high) {
             throw TuningTextError(place.toStdString() + " value " + std::to_string(k + 1) +
-                                  " must be a whole number from " + std::to_string(low) + " to " +
-                                  std::to_string(high) + ".");
+                                  RangeRule(low, high));
         }
         out.push_back(std::to_string(static_cast<int64_t>(number)));
     }
+}
+
+// The checked texts, in the order below, into the tables: P1..P9, each CH1, CH2, CH3 row by
+// row and FUEL%; then the configuration.
+void WriteTables(FormControls& form, char edition, const std::vector<std::string>& texts) {
+    size_t at = 0;
+    for (int program = 1; program <= 9; ++program) {
+        for (int table = 0; table < 4; ++table) {
+            TextGrid& grid = form.ProgramGrid(program, static_cast<ProgramTable>(table));
+            for (int row = 0; row < (table == 3 ? 1 : 4); ++row) {
+                for (int col = 1; col <= 16; ++col) grid.SetCell(col, row, texts[at++]);
+            }
+        }
+    }
+    TextGrid& config = form.GridByName(Grid::StrGridConfig);
+    for (int col = 0; col < ConfigCells(edition); ++col) config.SetCell(col, 0, texts[at++]);
+}
+
+// A CSV line's first three fields as a table row: program 1..9 or 0 for the configuration,
+// table 0..3 (CH1..CH3, FUEL%), row 0..3. False for fields that name none.
+struct CsvRow {
+    int program = 0;
+    int table = 0;
+    int row = 0;
+    auto operator<=>(const CsvRow&) const = default;
+};
+
+bool ParseCsvRow(const std::vector<std::string>& fields, CsvRow& place) {
+    if (fields[0] == "configuration") {
+        place = {};
+        return fields[1].empty() && fields[2].empty();
+    }
+    if (fields[0].size() != 2 || fields[0][0] != 'P' || fields[0][1] < '1' || fields[0][1] > '9')
+        return false;
+    place.program = fields[0][1] - '0';
+    if (fields[1] == "FUEL%") {
+        place.table = 3;
+        place.row = 0;
+        return fields[2] == "FUEL%";
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        if (fields[1] != kChannels[ch]) continue;
+        place.table = ch;
+        for (int row = 0; row < 4; ++row) {
+            if (fields[2] != kRows[row]) continue;
+            place.row = row;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CsvRowName(const CsvRow& place) {
+    if (place.program == 0) return "configuration";
+    const std::string program = "P" + std::to_string(place.program);
+    if (place.table == 3) return program + " FUEL%";
+    return program + ' ' + kChannels[place.table] + ' ' + kRows[place.row];
 }
 
 }  // namespace
@@ -127,16 +190,75 @@ char JsonToTables(const QByteArray& json, FormControls& form) {
     ReadRow(root["configuration"], QStringLiteral("configuration"), ConfigCells(edition), 0,
             edition == '3' ? 65535 : 255, texts);
 
-    size_t at = 0;
+    WriteTables(form, edition, texts);
+    return edition;
+}
+
+char CsvToTables(const QByteArray& csv, FormControls& form) {
+    const RangeBlock lines = SplitRangeText(csv.toStdString());
+    const auto refuse = [](size_t line, const std::string& why) {
+        throw TuningTextError("Line " + std::to_string(line) + " of the CSV: " + why);
+    };
+    // Where each table row's line is (numbered from 1).
+    std::map<CsvRow, size_t> found;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const std::vector<std::string>& fields = lines[k];
+        CsvRow place;
+        if (fields.size() < 3 || !ParseCsvRow(fields, place)) {
+            refuse(k + 1,
+                   "\"" + fields[0] + (fields.size() > 1 ? "," + fields[1] : std::string()) +
+                       (fields.size() > 2 ? "," + fields[2] : std::string()) +
+                       "\" names no table row (such as \"P1,CH1,RPM\", \"P1,FUEL%,FUEL%\" or "
+                       "\"configuration,,\").");
+        }
+        const auto [at, added] = found.emplace(place, k + 1);
+        if (!added)
+            refuse(k + 1, CsvRowName(place) + " comes a second time (first in line " +
+                              std::to_string(at->second) + ").");
+    }
+
+    // The configuration's length tells the edition.
+    const auto config = found.find(CsvRow{});
+    if (config == found.end()) throw TuningTextError("The CSV has no configuration line.");
+    const size_t configValues = lines[config->second - 1].size() - 3;
+    if (configValues != 16 && configValues != 1) {
+        refuse(config->second, "the configuration has " + std::to_string(configValues) +
+                                   " values; it has 16 (3-channel box) or 1 (2-channel box).");
+    }
+    const char edition = configValues == 16 ? '3' : '2';
+
+    // Everything is read and checked before the first table changes.
+    std::vector<std::string> texts;
+    const auto read = [&](const CsvRow& place, size_t count, int32_t low, int32_t high) {
+        const auto at = found.find(place);
+        if (at == found.end())
+            throw TuningTextError("The CSV has no line for " + CsvRowName(place) + ".");
+        const std::vector<std::string>& fields = lines[at->second - 1];
+        if (fields.size() - 3 != count) {
+            refuse(at->second, CsvRowName(place) + " has " + std::to_string(fields.size() - 3) +
+                                   " values; it must have " + std::to_string(count) + ".");
+        }
+        for (size_t v = 0; v < count; ++v) {
+            int32_t value = 0;
+            if (!TryStrToInt(fields[3 + v], value) || value < low || value > high) {
+                refuse(at->second, CsvRowName(place) + " value " + std::to_string(v + 1) + " (\"" +
+                                       fields[3 + v] + "\")" + RangeRule(low, high));
+            }
+            texts.push_back(std::to_string(value));
+        }
+    };
     for (int program = 1; program <= 9; ++program) {
         for (int table = 0; table < 4; ++table) {
-            TextGrid& grid = form.ProgramGrid(program, static_cast<ProgramTable>(table));
-            for (int row = 0; row < (table == 3 ? 1 : 4); ++row) {
-                for (int col = 1; col <= 16; ++col) grid.SetCell(col, row, texts[at++]);
-            }
+            for (int row = 0; row < (table == 3 ? 1 : 4); ++row)
+                read({program, table, row}, 16, -32768, 32767);
         }
     }
-    TextGrid& config = form.GridByName(Grid::StrGridConfig);
-    for (int col = 0; col < ConfigCells(edition); ++col) config.SetCell(col, 0, texts[at++]);
+    read(CsvRow{}, configValues, 0, edition == '3' ? 65535 : 255);
+    WriteTables(form, edition, texts);
     return edition;
+}
+
+char TextToTables(const QByteArray& text, FormControls& form) {
+    const QByteArray start = text.trimmed().left(1);
+    return start == "{" || start == "[" ? JsonToTables(text, form) : CsvToTables(text, form);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Tuning files as text, for scripts and version control: JSON (and CSV for reading) of the
-// tables a file holds, and back.
+// Tuning files as text, for scripts and version control: JSON or CSV of the tables a file
+// holds, and back.
 #include <QByteArray>
 #include <stdexcept>
 #include <string>
@@ -28,3 +28,12 @@ QByteArray TablesToCsv(FormControls& form, char edition);
 // must be a whole number within what the box stores for it; the first that is not, or a
 // missing part, throws TuningTextError and the tables are left as they were.
 char JsonToTables(const QByteArray& json, FormControls& form);
+
+// Reads CSV written by TablesToCsv the same way: one line per table row, in any order, each
+// row once; the configuration's 16 values or 1 value give the edition. Tabs or semicolons in
+// place of the commas, quoted fields, CR LF and blank lines at the end are taken too. The
+// message names the line at fault, or the row that has none.
+char CsvToTables(const QByteArray& csv, FormControls& form);
+
+// JSON when the text starts with "{" or "[" (after blanks), CSV otherwise.
+char TextToTables(const QByteArray& text, FormControls& form);

@@ -68,10 +68,10 @@ const char* const kUsageText =
     "  live [--seconds S] [--csv FILE|-]      records the live stream; prints the dyno log\n"
     "  export IN.bin [--format json|csv] [-o OUT]\n"
     "                                         a tuning file as text\n"
-    "  import IN.json OUT.bin                 text back into a tuning file\n"
+    "  import IN.json OUT.bin                 export's JSON or CSV back into a tuning file\n"
     "\n"
     "The box's port: --port PATH, else $CORVANE_PORT; --simulate 2|3 runs a simulated box\n"
-    "of that edition instead.\n"
+    "of that edition instead. Both may also come before the command.\n"
     "Run corvane-zel-cli COMMAND --help for a command's options.\n";
 
 // Parses a command's own arguments; --help prints its help and throws HelpShown.
@@ -575,7 +575,7 @@ int Export(const QStringList& arguments) {
 int Import(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Text written by export (JSON) back into a tuning file."));
+        QStringLiteral("Text written by export (JSON or CSV) back into a tuning file."));
     const QStringList files =
         Arguments(parser, arguments, 2, QStringLiteral("import IN.json OUT.bin"));
     QFile in(files[0]);
@@ -583,9 +583,33 @@ int Import(const QStringList& arguments) {
         throw FileError("Cannot open \"" + files[0].toStdString() +
                         "\": " + in.errorString().toStdString() + ".");
     MemoryForm tables;
-    const char edition = JsonToTables(in.readAll(), tables);
+    const char edition = TextToTables(in.readAll(), tables);
     SaveFileAtomically(files[1], EncodeTuningFile(tables, edition));
     return kDone;
+}
+
+// The options every box command takes may come before the command too
+// ("corvane-zel-cli --port /dev/ttyUSB0 info"): they are moved behind it, where the command's
+// own parser takes them, so both places mean the same. A command that talks to no box then
+// refuses them as it does behind it.
+QStringList CommonOptionsAfterCommand(const QStringList& arguments) {
+    static const QStringList kWithValue = {QStringLiteral("--port"), QStringLiteral("--simulate")};
+    QStringList leading;
+    qsizetype at = 1;
+    for (; at < arguments.size(); ++at) {
+        const QString& argument = arguments[at];
+        const QString name = argument.section(QLatin1Char('='), 0, 0);
+        if (!kWithValue.contains(name)) break;
+        leading << argument;
+        if (name != argument) continue;  // --port=PATH
+        if (at + 1 >= arguments.size())
+            throw UsageError(QStringLiteral("%1 needs a value").arg(argument).toStdString());
+        leading << arguments[++at];
+    }
+    if (leading.isEmpty()) return arguments;
+    if (at >= arguments.size())
+        throw UsageError("no command after " + leading.join(' ').toStdString());
+    return QStringList{arguments[0], arguments[at]} + leading + arguments.mid(at + 1);
 }
 
 }  // namespace
@@ -594,9 +618,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-zel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BOXTOOL_VERSION));
-    const QStringList arguments = QCoreApplication::arguments();
-    const QString command = arguments.value(1);
     try {
+        const QStringList arguments = CommonOptionsAfterCommand(QCoreApplication::arguments());
+        const QString command = arguments.value(1);
         if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
             Say(stdout, QStringLiteral("corvane-zel-cli %1\n").arg(BOXTOOL_VERSION));
             return kDone;

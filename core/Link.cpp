@@ -174,6 +174,28 @@ void HandleAnswer(Link& link, FrameEvent frame) {
     if (presentError) std::rethrow_exception(presentError);
 }
 
+// Every sample is taken, in order; a table cell that is no number is said once, not once
+// per message.
+void TakeLiveFrame(Link& link, const FrameEvent& frame, std::exception_ptr& liveError) {
+    try {
+        if (link.deferLiveShow) {
+            TakeLiveSample(link.form, link.vars, frame.live);
+        } else {
+            PresentFrame(link.form, link.vars, frame);
+        }
+        link.vars.LiveErrorShown = false;
+    } catch (const ConversionError&) {
+        if (!liveError) liveError = std::current_exception();
+    }
+}
+
+void RethrowLiveError(Variables& vars, const std::exception_ptr& liveError) {
+    if (liveError && !vars.LiveErrorShown) {
+        vars.LiveErrorShown = true;
+        std::rethrow_exception(liveError);
+    }
+}
+
 std::string Seconds(std::chrono::microseconds time) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1e6);
@@ -195,6 +217,7 @@ void ResetExchange(Variables& vars) {
     vars.RxPos = 0;
     vars.Verifying = false;
     vars.LiveDraining = false;
+    vars.LiveLength = 0;
 }
 
 std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline) {
@@ -291,6 +314,8 @@ void SwitchDynoLog(Link& link) {
     vars.LiveErrorShown = false;
     const char edition = vars.Edition();
     if (vars.DynoLogging == 1) {
+        // A stream's message length is learned from its own bytes.
+        vars.LiveLength = 0;
         C(link, Ctl::ButtonDynoLog).SetCaption("Dyno log OFF");
         C(link, Ctl::Shape2).SetColor(clLime);
         C(link, Ctl::ButtonDownload).SetEnabled(false);
@@ -333,18 +358,7 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
             case FrameKind::Skipped:
                 break;
             case FrameKind::LiveSample:
-                // Every sample is taken, in order; a table cell that is no number is said
-                // once, not once per message.
-                try {
-                    if (link.deferLiveShow) {
-                        TakeLiveSample(link.form, vars, frame->live);
-                    } else {
-                        PresentFrame(link.form, vars, *frame);
-                    }
-                    vars.LiveErrorShown = false;
-                } catch (const ConversionError&) {
-                    if (!liveError) liveError = std::current_exception();
-                }
+                TakeLiveFrame(link, *frame, liveError);
                 break;
             default:
                 try {
@@ -363,8 +377,14 @@ void ReceiveBytes(Link& link, const uint8_t* data, size_t count) {
         vars.AnswerDue = std::max(vars.AnswerDue, Clock::now() + WireTime(missing) + kAnswerMargin);
     }
     if (answerError) std::rethrow_exception(answerError);
-    if (liveError && !vars.LiveErrorShown) {
-        vars.LiveErrorShown = true;
-        std::rethrow_exception(liveError);
-    }
+    RethrowLiveError(vars, liveError);
+}
+
+void LiveLineQuiet(Link& link) {
+    const std::optional<FrameEvent> frame = QuietLineFrame(link.vars);
+    if (!frame) return;
+    if (link.trace != nullptr) link.trace->FrameReceived(*frame);
+    std::exception_ptr liveError;
+    TakeLiveFrame(link, *frame, liveError);
+    RethrowLiveError(link.vars, liveError);
 }

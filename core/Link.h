@@ -115,3 +115,7 @@ bool ShortAnswerAwaited(const Variables& vars);
 // are dropped, so that RxPos never leaves the buffer and a response after garbage is still
 // recognised.
 void ReceiveBytes(Link& link, const uint8_t* data, size_t count);
+// The line has been quiet for a while during the live stream: a 2-channel box's live message
+// that waited for the next byte is taken (LiveMessageWaiting, QuietLineFrame in Framer.h).
+// Throws ConversionError as ReceiveBytes does for a live message.
+void LiveLineQuiet(Link& link);

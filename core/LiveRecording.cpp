@@ -56,6 +56,7 @@ bool ParseWhole(std::string_view field, unsigned max, unsigned& value) {
 std::vector<LiveRecord> ParseLiveCsv(std::string_view text) {
     std::vector<LiveRecord> records;
     size_t number = 0;
+    size_t blank = 0;  // the first of the blank lines since the last line with fields
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -64,6 +65,12 @@ std::vector<LiveRecord> ParseLiveCsv(std::string_view text) {
         at = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Editors and scripts leave blank lines at the end; only there are they taken.
+        if (number > 1 && line.find_first_not_of(" \t") == std::string_view::npos) {
+            if (blank == 0) blank = number;
+            continue;
+        }
+        if (blank != 0) Refuse(blank, "it is blank; only the end of the file may have blank lines");
         if (number == 1) {
             if (line != kLiveCsvHeader)
                 Refuse(1, std::string("the first line must be \"") + kLiveCsvHeader + "\"");
@@ -88,9 +95,11 @@ std::vector<LiveRecord> ParseLiveCsv(std::string_view text) {
         static const char* const kNames[7] = {"rpm",   "press1", "temp1",  "press2",
                                               "temp2", "press3", "program"};
         for (int k = 0; k < 7; ++k) {
-            if (!ParseWhole(fields[k + 1], k == 6 ? 9 : 65535, values[k]))
+            // The program is the byte the box reports, which may be above 9.
+            const unsigned max = k == 6 ? 255 : 65535;
+            if (!ParseWhole(fields[k + 1], max, values[k]))
                 Refuse(number, std::string(kNames[k]) + " \"" + std::string(fields[k + 1]) +
-                                   "\" is no whole number from 0 to " + (k == 6 ? "9" : "65535"));
+                                   "\" is no whole number from 0 to " + std::to_string(max));
         }
         record.sample = {static_cast<uint16_t>(values[0]), static_cast<uint16_t>(values[1]),
                          static_cast<uint16_t>(values[2]), static_cast<uint16_t>(values[3]),

@@ -38,8 +38,9 @@ class LiveCsvError : public std::runtime_error {
 };
 
 // Reads a whole recording: the header line, then lines of a time (seconds, not going back),
-// six readings 0..65535 and a program 0..9. A line end of CR LF is taken too; the last line
-// may lack its line end. Throws LiveCsvError at the first line that does not fit.
+// six readings 0..65535 and a program 0..255 (the running program as the box reports it). A
+// line end of CR LF is taken too; the last line may lack its line end, and blank lines at the
+// end are passed over. Throws LiveCsvError at the first line that does not fit.
 std::vector<LiveRecord> ParseLiveCsv(std::string_view text);
 
 // The readings of a record by channel: 0 rpm, 1 press1, 2 temp1, 3 press2, 4 temp2, 5 press3.

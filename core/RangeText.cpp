@@ -6,23 +6,54 @@
 
 namespace {
 
+constexpr size_t kNone = std::string::npos;
+
+// The quote that closes a quoted field whose text starts at `from`; a doubled quote inside
+// stands for one quote. kNone when none closes it.
+size_t ClosingQuote(const std::string& text, size_t from) {
+    for (size_t at = from; at < text.size(); ++at) {
+        if (text[at] != '"') continue;
+        if (at + 1 < text.size() && text[at + 1] == '"') {
+            ++at;
+            continue;
+        }
+        return at;
+    }
+    return kNone;
+}
+
+std::string Unquoted(const std::string& quoted) {
+    std::string text;
+    for (size_t at = 0; at < quoted.size(); ++at) {
+        text += quoted[at];
+        if (quoted[at] == '"') ++at;  // the second of a doubled quote
+    }
+    return text;
+}
+
 std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    const size_t last = text.find_last_not_of(" \t");
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == kNone) return {};
+    const size_t last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
+// The tab if the text has one, else the semicolon, else the comma; what stands between
+// quotes does not count.
+char SeparatorOf(const std::string& text) {
+    bool semicolon = false;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char ch = text[at];
+        if (ch == '"') {
+            const size_t close = ClosingQuote(text, at + 1);
+            if (close != kNone) at = close;
+        } else if (ch == '\t') {
+            return '\t';
+        } else if (ch == ';') {
+            semicolon = true;
+        }
     }
+    return semicolon ? ';' : ',';
 }
 
 }  // namespace
@@ -40,15 +71,33 @@ std::string RangeText(const TextGrid& grid, int col0, int row0, int col1, int ro
 }
 
 RangeBlock SplitRangeText(const std::string& text) {
-    const char separator = text.find('\t') != std::string::npos  ? '\t'
-                           : text.find(';') != std::string::npos ? ';'
-                                                                 : ',';
+    const char separator = SeparatorOf(text);
+    const auto blank = [&](char ch) { return ch == ' ' || (ch == '\t' && separator != '\t'); };
     RangeBlock block;
-    for (std::string line : Split(text, '\n')) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> fields;
-        for (const std::string& field : Split(line, separator)) fields.push_back(Trimmed(field));
+    std::vector<std::string> fields;
+    size_t at = 0;
+    for (;;) {
+        while (at < text.size() && blank(text[at])) ++at;
+        std::string field;
+        // A field in quotes, as spreadsheets write one that holds a separator, a quote or a
+        // line end; a quote that nothing closes is a character of the field.
+        if (at < text.size() && text[at] == '"') {
+            const size_t close = ClosingQuote(text, at + 1);
+            if (close != kNone) {
+                field = Unquoted(text.substr(at + 1, close - at - 1));
+                at = close + 1;
+            }
+        }
+        while (at < text.size() && text[at] != separator && text[at] != '\n') field += text[at++];
+        fields.push_back(Trimmed(field));
+        if (at < text.size() && text[at] == separator) {
+            ++at;
+            continue;
+        }
         block.push_back(std::move(fields));
+        fields.clear();
+        if (at >= text.size()) break;
+        ++at;  // the line end
     }
     while (!block.empty() && block.back().size() == 1 && block.back().front().empty())
         block.pop_back();
@@ -65,6 +114,8 @@ int PasteRange(TextGrid& grid, int col, int row, const RangeBlock& block, ValueR
             const int targetCol = col + static_cast<int>(c);
             if (targetCol >= grid.ColCount()) break;
             const std::string& field = block[r][c];
+            // A spreadsheet's empty cell, or the tab it leaves at a line's end.
+            if (field.empty()) continue;
             int32_t value = 0;
             if (!TryStrToInt(field, value)) {
                 throw RangeError("Nothing was pasted: \"" + field + "\" in line " +

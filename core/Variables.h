@@ -23,6 +23,9 @@ struct Variables {
     // The stream has been switched off and no command written since: the messages the box
     // sent before it read the switch-off are still taken, so none of them is lost.
     bool LiveDraining = false;
+    // The length of this stream's live messages as its bytes have shown it: 13, 11 (a
+    // 2-channel box that leaves out the CH3 word), or 0 while not known.
+    uint8_t LiveLength = 0;
     uint8_t LastCommand = 0;
     uint8_t ActiveProgram = 0;
     // The code of the response the last command asked for (ACK for writes), 0 for none.

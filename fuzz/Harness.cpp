@@ -447,12 +447,28 @@ AssemblerOutcome FeedAssembler(const uint8_t* data, size_t size) {
         }
         if (fault.empty() && handled > 0 && !streaming)
             fault = "a live message was handled while the stream was off";
-        if (fault.empty() && handled * kLiveMessageLength > posBefore + count)
+        if (fault.empty() && handled * kLiveMessageLength2 > posBefore + count)
             fault = "more live messages were handled than the bytes could hold";
         if (!fault.empty()) {
             outcome.fault = WithPlace(fault, at);
             break;
         }
+    }
+    // The input ends: the line goes quiet, and a live message that waited for its next
+    // byte is taken.
+    if (outcome.fault.empty()) {
+        const uint16_t posBefore = f.vars.RxPos;
+        const uint64_t messagesBefore = f.vars.LiveMessages;
+        const size_t writtenBefore = f.port.codes.size();
+        std::string fault = Attempt([&] { LiveLineQuiet(f.link); });
+        const uint64_t handled = f.vars.LiveMessages - messagesBefore;
+        if (fault.empty()) fault = f.port.fault;
+        if (fault.empty()) fault = CheckWindow(f.form, f.vars, f.spoiled, handled > 0);
+        if (fault.empty() && (handled > 1 || f.vars.RxPos > posBefore))
+            fault = "a quiet line took more than the message that waited";
+        if (fault.empty() && f.port.codes.size() != writtenBefore)
+            fault = "a quiet line made the tool write";
+        if (!fault.empty()) outcome.fault = "when the line went quiet: " + fault;
     }
     outcome.commands = f.port.codes;
     outcome.liveMessages = f.vars.LiveMessages - liveBefore;

@@ -121,6 +121,17 @@ std::vector<FuzzSeed> AssemblerSeeds() {
                          Input(13, AssemblerStartByte(S::LiveStream, seedEdition, true), live)});
     }
 
+    // A 2-channel box that leaves out the CH3 word: 11-byte messages, later ones with 0x15
+    // where a 13-byte message's next code would be. The last waits for the quiet line at the
+    // end.
+    Bytes shortLive{0x00, 0x42};
+    for (uint16_t rpm : {1000, 4510, 0x1515, 0x1540, 8500, 3000}) {
+        const Bytes message = LiveMessage(rpm, 0x1515, 85, 0x0015, 90, 0);
+        shortLive.insert(shortLive.end(), message.begin(), message.begin() + kLiveMessageLength2);
+    }
+    seeds.push_back(
+        {"live-2ch-short", Input(5, AssemblerStartByte(S::LiveStream, E::Two), shortLive)});
+
     // An ACK with stray bytes behind it in the same chunk: the ACK counts, the rest is
     // dropped.
     // More bytes than the tool's receive buffer holds.

@@ -66,8 +66,12 @@ Connection::Connection(FormControls& form, Variables& vars, QObject* parent)
     connect(&reconnect_, &QTimer::timeout, this, &Connection::TryReconnect);
     drainQuiet_.setSingleShot(true);
     drainQuiet_.setInterval(kLiveDrainQuietMs);
+    liveQuiet_.setSingleShot(true);
+    liveQuiet_.setInterval(kLiveQuietMs);
+    connect(&liveQuiet_, &QTimer::timeout, this, &Connection::OnLiveQuiet);
     connect(&drainQuiet_, &QTimer::timeout, this, [this] {
         // Nothing more came: a later byte is no message of the stream.
+        TakeWaitingLiveMessage();
         vars_.LiveDraining = false;
         NoteStream();
     });
@@ -101,6 +105,7 @@ void Connection::Open(const QString& name) {
 }
 
 void Connection::Close() {
+    TakeWaitingLiveMessage();
     ShowLive();
     reconnect_.stop();
     deadline_.stop();
@@ -122,11 +127,13 @@ void Connection::Close() {
 }
 
 void Connection::Download() {
+    if (vars_.LiveDraining) TakeWaitingLiveMessage();
     ::Download(link_);
     AfterExchangeStep();
 }
 
 void Connection::Send() {
+    if (vars_.LiveDraining) TakeWaitingLiveMessage();
     SendSerialNumber(link_, [this] { WriteBackup(); });
     AfterExchangeStep();
 }
@@ -160,6 +167,7 @@ void Connection::WriteBackup() {
 }
 
 void Connection::SelectProgram(int n) {
+    if (vars_.LiveDraining) TakeWaitingLiveMessage();
     ::SelectProgram(link_, n);
     AfterExchangeStep();
 }
@@ -167,6 +175,7 @@ void Connection::SelectProgram(int n) {
 void Connection::SwitchDynoLog() {
     // The last samples show before the stream stops.
     if (vars_.DynoLogging != 0) ShowLive();
+    if (vars_.LiveDraining) TakeWaitingLiveMessage();
     liveShowErrorSaid_ = false;
     ::SwitchDynoLog(link_);
     AfterExchangeStep();
@@ -231,6 +240,7 @@ void Connection::ReadAvailable() {
     // reads whatever that brought.
     if (receiving_) return;
     receiving_ = true;
+    const uint64_t readBefore = bytesRead_;
     try {
         int waits = 0;
         for (int round = 0;; ++round) {
@@ -258,7 +268,34 @@ void Connection::ReadAvailable() {
         Report(error);
     }
     receiving_ = false;
+    // The quiet time counts from the last byte.
+    if (bytesRead_ != readBefore) {
+        if (LiveMessageWaiting(vars_)) {
+            liveQuiet_.start();
+        } else {
+            liveQuiet_.stop();
+        }
+    }
     AfterExchangeStep();
+}
+
+void Connection::OnLiveQuiet() {
+    // Bytes that came while the thread was busy mean the line was not quiet.
+    const uint64_t readBefore = bytesRead_;
+    port_->WaitForBytes(0);
+    ReadAvailable();
+    if (bytesRead_ != readBefore) return;
+    TakeWaitingLiveMessage();
+    AfterExchangeStep();
+}
+
+void Connection::TakeWaitingLiveMessage() {
+    liveQuiet_.stop();
+    try {
+        LiveLineQuiet(link_);
+    } catch (const std::exception& error) {
+        Report(error);
+    }
 }
 
 void Connection::Report(const std::exception& error) {
@@ -362,6 +399,7 @@ void Connection::OnDeadline() {
 }
 
 void Connection::OnLost(const QString& reason) {
+    TakeWaitingLiveMessage();
     ShowLive();
     deadline_.stop();
     liveWatch_.stop();

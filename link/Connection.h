@@ -28,6 +28,9 @@ class Connection : public QObject, private LinkTrace {
     static constexpr int kLiveShowMs = 16;
     // After the stream's switch-off, this long without a byte ends it.
     static constexpr int kLiveDrainQuietMs = 100;
+    // A 2-channel box's live message that may be whole waits this long for the next byte
+    // (a byte takes 0.087 ms at 115200 baud; a USB adapter may hold bytes back up to 16 ms).
+    static constexpr int kLiveQuietMs = 20;
 
     Connection(FormControls& form, Variables& vars, QObject* parent = nullptr);
     ~Connection() override;
@@ -92,6 +95,10 @@ class Connection : public QObject, private LinkTrace {
     void NoteStream();
     bool streamSaid_ = false;
     QTimer drainQuiet_;
+    // Runs while a live message waits for the line's next byte (LiveMessageWaiting).
+    QTimer liveQuiet_;
+    void OnLiveQuiet();
+    void TakeWaitingLiveMessage();
     void CommandWritten(uint8_t code, size_t bytes) override;
     void FrameReceived(const FrameEvent& frame) override;
 

@@ -348,9 +348,13 @@ void BoxSimulator::SendLive(SimClock::time_point now) {
     // Keep at most two messages waiting for the wire, so a back-to-back stream keeps the
     // line busy without piling up behind a reader that has stopped reading.
     while (nextLive_ <= now && tx_.size() < 2 * kLiveMessageLength) {
-        const LiveSample sample = live_.Next(contents_.Edition() == '3');
+        const bool threeChannel = contents_.Edition() == '3';
+        const LiveSample sample = live_.Next(threeChannel);
         const auto message = EncodeLiveMessage(sample);
-        QueueMessage({message.begin(), message.end()}, &sample, nextLive_);
+        const size_t length =
+            options_.shortLiveMessages && !threeChannel ? kLiveMessageLength2 : message.size();
+        QueueMessage({message.begin(), message.begin() + static_cast<std::ptrdiff_t>(length)},
+                     &sample, nextLive_);
         nextLive_ += interval;
         if (interval > 0us && nextLive_ + interval < now) nextLive_ = now;
     }

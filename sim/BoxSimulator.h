@@ -27,6 +27,9 @@ struct BoxSimOptions {
     // Time between the starts of two live messages; 0 sends them back to back, at the
     // wire's maximum rate when pacing is on.
     std::chrono::microseconds liveInterval{50000};
+    // A 2-channel box sends its live messages without the CH3 word: 11 bytes instead of
+    // 13 (a 3-channel box always sends 13).
+    bool shortLiveMessages = false;
     // The live stream's RPM sweep.
     uint16_t liveRpmLow = 800;
     uint16_t liveRpmHigh = 8800;

@@ -1,7 +1,7 @@
 // A box on a pseudo-terminal for trying the tool by hand: prints the port's path and
 // answers until SIGINT or SIGTERM.
 //
-//   corvane-boxsim [--serial 30012345] [--no-pacing] [--live-interval-ms 50]
+//   corvane-boxsim [--serial 30012345] [--no-pacing] [--live-interval-ms 50] [--short-live]
 //   corvane-boxsim --version
 #include <signal.h>
 
@@ -16,13 +16,16 @@ namespace {
 
 int Usage(const char* program, int status) {
     std::fprintf(status == 0 ? stdout : stderr,
-                 "usage: %s [--serial NNNNNNNN] [--no-pacing] [--live-interval-ms N]\n"
+                 "usage: %s [--serial NNNNNNNN] [--no-pacing] [--live-interval-ms N] "
+                 "[--short-live]\n"
                  "       %s --version\n"
                  "  --serial            8 characters; a first '2' makes a 2-channel box,\n"
                  "                      anything else a 3-channel box (default 30012345)\n"
                  "  --no-pacing         send and take bytes without modelling 115200 baud\n"
                  "  --live-interval-ms  time between live messages, 0 for back to back\n"
-                 "                      (default 50)\n",
+                 "                      (default 50)\n"
+                 "  --short-live        a 2-channel box sends 11-byte live messages, without\n"
+                 "                      the CH3 word\n",
                  program, program);
     return status;
 }
@@ -43,6 +46,8 @@ int main(int argc, char** argv) {
             const long ms = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || ms < 0) return Usage(argv[0], 2);
             options.liveInterval = std::chrono::milliseconds(ms);
+        } else if (arg == "--short-live") {
+            options.shortLiveMessages = true;
         } else if (arg == "--help" || arg == "-h") {
             return Usage(argv[0], 0);
         } else if (arg == "--version") {

@@ -112,7 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
                                kChain3),
                   0},
         // Six whole messages after some garbage, then one cut short.
-        SeedReach{"live-3ch", {}, 6}, SeedReach{"live-2ch-poisoned", {}, 6}),
+        SeedReach{"live-3ch", {}, 6}, SeedReach{"live-2ch-poisoned", {}, 6},
+        // Six 11-byte messages, the last taken when the line goes quiet.
+        SeedReach{"live-2ch-short", {}, 6}),
     [](const testing::TestParamInfo<SeedReach>& info) {
         std::string name = info.param.seed;
         std::replace(name.begin(), name.end(), '-', '_');

@@ -21,7 +21,7 @@ std::vector<LiveRecord> SomeRecords(size_t count) {
         records.push_back({microseconds(static_cast<long long>(k) * 1129 + (k == 3 ? 999999 : 0)),
                            {v, static_cast<uint16_t>(65535 - v), 90, static_cast<uint16_t>(k), 0,
                             static_cast<uint16_t>(k % 2 ? 65535 : 0)},
-                           static_cast<int>(k % 10)});
+                           static_cast<int>(k % 256)});
         if (k > 3) records.back().time += microseconds(999999);
     }
     return records;
@@ -47,6 +47,14 @@ TEST(LiveRecording, WrittenOnItsOwnThreadAndReadBackWhole) {
     EXPECT_EQ(ParseLiveCsv(std::string(kLiveCsvHeader) + "\n1.5,1,2,3,4,5,6,7\n")[0].time,
               microseconds(1500000));
     EXPECT_TRUE(ParseLiveCsv(kLiveCsvHeader).empty());
+    // Blank lines at the end, as editors and scripts leave them.
+    for (const char* end : {"\n", "\n\n", "\r\n\r\n\r\n", "\n \t\n"}) {
+        const std::string text =
+            std::string(kLiveCsvHeader) + "\n1.5,1,2,3,4,5,6,7\n2,1,2,3,4,5,6,200" + end;
+        const std::vector<LiveRecord> read = ParseLiveCsv(text);
+        ASSERT_EQ(read.size(), 2u) << text;
+        EXPECT_EQ(read[1].program, 200);
+    }
 }
 
 TEST(LiveRecording, AFileThatCannotBeWrittenIsSaid) {
@@ -69,7 +77,8 @@ TEST(LiveRecording, AMalformedLineIsNamed) {
         {"time,rpm\n" + good, "line 1: the first line must be"},
         {header + good + "0.2,3000,310,90,205,85,4\n", "line 3: it has 7 fields; a line has 8"},
         {header + good + "0.2,3000,310,90,205,85,0,4,9\n", "line 3: it has 9 fields"},
-        {header + good + "\n", "line 3: it has 1 fields"},
+        {header + good + "\n" + good, "line 3: it is blank; only the end of the file"},
+        {header + good + "\r\n \r\n" + good + "\n\n", "line 3: it is blank"},
         {header + "-1,3000,310,90,205,85,0,4\n", "line 2: \"-1\" is no time in seconds"},
         {header + "0.1234567,3000,310,90,205,85,0,4\n", "line 2: \"0.1234567\" is no time"},
         {header + "1.,3000,310,90,205,85,0,4\n", "line 2: \"1.\" is no time"},
@@ -78,8 +87,9 @@ TEST(LiveRecording, AMalformedLineIsNamed) {
         {header + "1,65536,310,90,205,85,0,4\n", "line 2: rpm \"65536\" is no whole number"},
         {header + "1,3000,31a,90,205,85,0,4\n", "line 2: press1 \"31a\" is no whole number"},
         {header + "1,3000,310,90,205,85,,4\n", "line 2: press3 \"\" is no whole number"},
-        {header + "1,3000,310,90,205,85,0,10\n",
-         "line 2: program \"10\" is no whole number from 0 to 9"},
+        {header + "1,3000,310,90,205,85,0,256\n",
+         "line 2: program \"256\" is no whole number from 0 to 255"},
+        {header + "1,3000,310,90,205,85,0,-1\n", "line 2: program \"-1\" is no whole number"},
     };
     for (const auto& row : rows) {
         try {

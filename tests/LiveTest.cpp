@@ -1,6 +1,7 @@
 #include "Conversions.h"
 #include "DynoLog.h"
 #include "LinkSupport.h"
+#include "LiveRecording.h"
 #include "SentData.h"
 #include "TestSupport.h"
 #include "TuningFile.h"
@@ -262,6 +263,28 @@ TEST(DynoLog, RecordsViewsAndReset) {
     f.vars.ActiveProgram = 0;
     EXPECT_THROW(RecordDynoLogSample(f.form, f.vars, 1000, 99, 0, 0), ConversionError);
     EXPECT_EQ(f.vars.DynoLogP0[1 * 4 + 1], "30");
+}
+
+// A box may report a program above 9. Live, its messages go to the record of programs 1 to
+// 9; a recording of it reads back and its replay files them the same way.
+TEST(DynoLog, ReplayFilesAProgramAboveNineAsTheLiveStreamDoes) {
+    LiveFixture live("20012345");
+    MarkActiveProgram(live.form, live.vars, 12);
+    live.Receive(LiveMessage(1000, 77, 90, 5, 80, 6));
+    MarkActiveProgram(live.form, live.vars, 0);
+    live.Receive(LiveMessage(1500, 33, 90, 4, 80, 2));
+    EXPECT_EQ(live.vars.DynoLogP1toP9[1 * 4 + 1], "77");
+    EXPECT_EQ(live.vars.DynoLogP0[2 * 4 + 1], "33");
+
+    const std::vector<LiveRecord> records = ParseLiveCsv(std::string(kLiveCsvHeader) +
+                                                         "\n0.010000,1000,77,90,5,80,6,12\n"
+                                                         "0.020000,1500,33,90,4,80,2,0\n");
+    LiveFixture replayed("20012345");
+    replayed.vars.ActiveProgram = 3;
+    ReplayLiveRecords(replayed.form, replayed.vars, records);
+    EXPECT_EQ(replayed.vars.DynoLogP1toP9, live.vars.DynoLogP1toP9);
+    EXPECT_EQ(replayed.vars.DynoLogP0, live.vars.DynoLogP0);
+    EXPECT_EQ(replayed.vars.ActiveProgram, 3) << "the running program is the box's again";
 }
 
 TEST(DynoLog, RpmRowComesFromADownloadNotFromAFile) {

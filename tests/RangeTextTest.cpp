@@ -38,8 +38,18 @@ TEST(RangeText, SplitsWhatSpreadsheetsAndOtherProgramsPutOnTheClipboard) {
         {"commas with blanks", " 1 , -2 ,+3 \n", {{"1", "-2", "+3"}}},
         {"tabs win over commas", "1,5\t2", {{"1,5", "2"}}},
         {"empty field kept", "1\t\t3", {{"1", "", "3"}}},
+        {"trailing tab, as spreadsheets copy a row", "81\t82\t\r\n", {{"81", "82", ""}}},
         {"blank lines at the end dropped", "7\n\n\n", {{"7"}}},
         {"nothing", "", {}},
+        {"quoted fields", "\"81\"\t \"-2\" \n\"3\"\t4\r\n", {{"81", "-2"}, {"3", "4"}}},
+        {"quoted commas, semicolons and doubled quotes",
+         "\"1,5\",\"a;\"\"b\"\"\",3",
+         {{"1,5", "a;\"b\"", "3"}}},
+        {"a quoted tab chooses no separator", "\"1\t2\";3", {{"1\t2", "3"}}},
+        {"a quoted line end", "\"1\n2\"\t3\n4", {{"1\n2", "3"}, {"4"}}},
+        {"an empty quoted field", "1\t\"\"\t3", {{"1", "", "3"}}},
+        {"a quote nothing closes is kept", "\"81\t82", {{"\"81", "82"}}},
+        {"text after the closing quote", "\"81\"x,2", {{"81x", "2"}}},
     };
     for (const Row& row : rows) EXPECT_EQ(SplitRangeText(row.text), row.block) << row.name;
 }
@@ -52,6 +62,17 @@ TEST(RangeText, PastesAtTheCellClippedAtTheEdge) {
     // Plain numbers go in as plain numbers.
     EXPECT_EQ(PasteRange(grid, 1, 0, {{"+007", "-0"}}), 2);
     EXPECT_EQ(RangeText(grid, 1, 0, 2, 0), "7\t0\n");
+}
+
+TEST(RangeText, AnEmptyFieldLeavesItsCellAndQuotesComeOff) {
+    MemoryGrid grid = Table();
+    // A row copied from a spreadsheet with an empty cell, a trailing tab and quoted numbers.
+    EXPECT_EQ(PasteRange(grid, 1, 1, SplitRangeText("\"81\"\t\t\"-83\"\t\n\t5\t\n")), 3);
+    EXPECT_EQ(RangeText(grid, 1, 1, 4, 2), "81\t102\t-83\t104\n201\t5\t203\t204\n");
+    // Nothing but empty fields changes nothing.
+    const std::string before = Texts(grid);
+    EXPECT_EQ(PasteRange(grid, 1, 0, SplitRangeText("\t\t\n\"\"\n")), 0);
+    EXPECT_EQ(Texts(grid), before);
 }
 
 TEST(RangeText, ABadFieldChangesNothingAndIsNamed) {
@@ -67,7 +88,7 @@ TEST(RangeText, ABadFieldChangesNothingAndIsNamed) {
          "Nothing was pasted: \"abc\" in line 2, field 2 of the copied block is not a whole "
          "number."},
         {"decimal", {{"1.5"}}, "\"1.5\" in line 1, field 1"},
-        {"empty field", {{"1", "", "3"}}, "\"\" in line 1, field 2"},
+        {"a quote nothing closes", SplitRangeText("1\t\"81"), "\"\"81\" in line 1, field 2"},
         {"beyond 32 bits", {{"4294967296"}}, "\"4294967296\" in line 1, field 1"},
         {"above what a map stores",
          {{"1", "40000"}},

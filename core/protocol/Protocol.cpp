@@ -169,9 +169,10 @@ std::array<uint8_t, kLiveMessageLength> EncodeLiveMessage(const LiveSample& s) {
     return m;
 }
 
-LiveSample DecodeLiveMessage(const uint8_t* m) {
-    return {ReadWord(m + 1), ReadWord(m + 3), ReadWord(m + 5),
-            ReadWord(m + 7), ReadWord(m + 9), ReadWord(m + 11)};
+LiveSample DecodeLiveMessage(const uint8_t* m, size_t length) {
+    return {ReadWord(m + 1), ReadWord(m + 3),
+            ReadWord(m + 5), ReadWord(m + 7),
+            ReadWord(m + 9), length >= kLiveMessageLength ? ReadWord(m + 11) : uint16_t{0}};
 }
 
 std::vector<uint8_t> Response(uint8_t code, std::span<const uint8_t> payload) {

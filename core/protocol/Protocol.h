@@ -55,6 +55,8 @@ constexpr uint16_t kConfigRowSize3 = 32;
 constexpr size_t kSentRecordsPerChannel = 64;
 constexpr size_t kSentDataSize = 2 * kSentRecordsPerChannel * 3;  // 384
 constexpr uint16_t kLiveMessageLength = 13;
+// A 2-channel box has no CH3 and may leave its word out: its live messages are then 11 bytes.
+constexpr uint16_t kLiveMessageLength2 = 11;
 // The image upload goes out in blocks of this many bytes, after a pause behind its code.
 constexpr int kUploadBlock = 32;
 constexpr int kUploadPauseMs = 1;
@@ -136,8 +138,9 @@ inline void WriteWord(uint8_t* at, uint16_t value) {
 }
 
 // One live message: code, then RPM, CH1 reading, CH1 temperature, CH2 reading, CH2
-// temperature, CH3 reading, each unsigned 16-bit. Both editions send all 13 bytes; a
-// 2-channel box reports 0 for CH3.
+// temperature, CH3 reading, each unsigned 16-bit. A 3-channel box sends all 13 bytes; a
+// 2-channel box sends either all 13 (what it puts in the CH3 word means nothing) or the
+// first 11.
 struct LiveSample {
     uint16_t rpm = 0;
     uint16_t press1 = 0;
@@ -149,8 +152,9 @@ struct LiveSample {
     bool operator==(const LiveSample&) const = default;
 };
 std::array<uint8_t, kLiveMessageLength> EncodeLiveMessage(const LiveSample& sample);
-// Reads the 12 bytes behind the code of a live message.
-LiveSample DecodeLiveMessage(const uint8_t* message);
+// Reads the bytes behind the code of a live message of `length` bytes (13 or 11); an
+// 11-byte message gives CH3 0.
+LiveSample DecodeLiveMessage(const uint8_t* message, size_t length = kLiveMessageLength);
 
 // A response: the code, then the payload.
 std::vector<uint8_t> Response(uint8_t code, std::span<const uint8_t> payload);

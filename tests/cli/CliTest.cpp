@@ -99,6 +99,23 @@ TEST_P(CliTest, ExportThenImportGivesTheSameBytes) {
         lines[0].startsWith("P1,CH1,RPM," + QByteArray::fromStdString(ValueAt(1, 0, 1, 0)) + ","))
         << lines[0].toStdString();
     EXPECT_TRUE(lines.last().startsWith("configuration,,")) << lines.last().toStdString();
+
+    // The CSV imports too: as written, and with its lines in another order, CR LF line ends
+    // and blank lines at the end, as a spreadsheet or a script may leave it.
+    QList<QByteArray> shuffled = lines;
+    std::reverse(shuffled.begin(), shuffled.end());
+    const struct {
+        const char* name;
+        QByteArray text;
+    } csvs[] = {{"as exported", csv.out}, {"reordered", shuffled.join("\r\n") + "\r\n\r\n\n"}};
+    for (const auto& text : csvs) {
+        WriteBytes(dir / "tune.csv", std::vector<uint8_t>(text.text.begin(), text.text.end()));
+        std::filesystem::remove(dir / "back.bin");
+        const CliRun fromCsv = Cli({"import", QString::fromStdString(dir / "tune.csv"),
+                                    QString::fromStdString(dir / "back.bin")});
+        ASSERT_EQ(fromCsv.exitCode, 0) << text.name << ": " << fromCsv.err.toStdString();
+        EXPECT_EQ(ReadBytes(dir / "back.bin"), bytes) << text.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, CliTest, testing::Values('2', '3'),
@@ -149,6 +166,71 @@ TEST(Cli, BadTextIsRefusedNamingThePlaceAndWritesNothing) {
         << run.err.toStdString();
 }
 
+TEST(Cli, BadCsvIsRefusedNamingItsLineAndWritesNothing) {
+    TempDir dir;
+    QList<QByteArray> lines[2];
+    for (const char edition : {'2', '3'}) {
+        WriteBytes(dir / "tune.bin", DistinctFile(edition));
+        const CliRun csv =
+            Cli({"export", QString::fromStdString(dir / "tune.bin"), "--format", "csv"});
+        ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+        lines[edition - '2'] = csv.out.trimmed().split('\n');
+        ASSERT_EQ(lines[edition - '2'].size(), 118);
+    }
+    // The 3-channel export with one line changed (-1: without it), or with a line added.
+    const auto changed = [&](qsizetype line, const QByteArray& text, char edition = '3') {
+        QList<QByteArray> copy = lines[edition - '2'];
+        if (line >= copy.size()) {
+            copy.append(text);
+        } else if (text.isNull()) {
+            copy.removeAt(line);
+        } else {
+            copy[line] = text;
+        }
+        return copy.join('\n') + '\n';
+    };
+    const QByteArray rpm = lines[1][0];
+    const QByteArray press = lines[1][2];
+    const struct {
+        const char* name;
+        QByteArray csv;
+        const char* message;
+    } rows[] = {
+        {"no such table", changed(0, QByteArray(rpm).replace("CH1", "CH4")),
+         "Line 1 of the CSV: \"P1,CH4,RPM\" names no table row"},
+        {"a blank line in the middle", changed(4, ""),
+         "Line 5 of the CSV: \"\" names no table row"},
+        {"a value beyond what the box stores",
+         changed(2, "P1,CH1,PRESS,40000" + press.mid(press.indexOf(',', 13))),
+         "Line 3 of the CSV: P1 CH1 PRESS value 1 (\"40000\") must be a whole number from -32768 "
+         "to 32767."},
+        {"a value that is no number",
+         changed(2, "P1,CH1,PRESS,12a" + press.mid(press.indexOf(',', 13))),
+         "Line 3 of the CSV: P1 CH1 PRESS value 1 (\"12a\") must be a whole number"},
+        {"a short row", changed(12, lines[1][12].left(lines[1][12].lastIndexOf(','))),
+         "Line 13 of the CSV: P1 FUEL% has 15 values; it must have 16."},
+        {"a missing row", changed(4, QByteArray()), "The CSV has no line for P1 CH2 RPM."},
+        {"a row twice", changed(118, rpm),
+         "Line 119 of the CSV: P1 CH1 RPM comes a second time (first in line 1)."},
+        {"no configuration", changed(117, QByteArray()), "The CSV has no configuration line."},
+        {"a configuration of neither edition", changed(117, "configuration,,,1,2,3"),
+         "Line 118 of the CSV: the configuration has 3 values; it has 16 (3-channel box) or 1"},
+        {"a 2-channel configuration beyond a byte", changed(117, "configuration,,,300", '2'),
+         "Line 118 of the CSV: configuration value 1 (\"300\") must be a whole number from 0 to "
+         "255."},
+        {"empty", "", "The CSV has no configuration line."},
+    };
+    for (const auto& row : rows) {
+        WriteBytes(dir / "in.csv", std::vector<uint8_t>(row.csv.begin(), row.csv.end()));
+        const CliRun run = Cli({"import", QString::fromStdString(dir / "in.csv"),
+                                QString::fromStdString(dir / "out.bin")});
+        EXPECT_EQ(run.exitCode, 1) << row.name;
+        EXPECT_TRUE(run.err.contains(row.message)) << row.name << ": " << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << row.name << ": one line";
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.bin")) << row.name;
+    }
+}
+
 TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
     struct Row {
         QStringList arguments;
@@ -170,6 +252,16 @@ TEST(Cli, UsageErrorsEndWithTwoAndHelpAndVersionWithZero) {
         {{"--help"}, 0, "Commands:"},
         {{"export", "--help"}, 0, "--format <format>"},
         {{"--version"}, 0, "corvane-zel-cli 1.32"},
+        // The box's options before the command.
+        {{"--port"}, 2, "--port needs a value"},
+        {{"--port", "/dev/ttyUSB0"}, 2, "no command after --port /dev/ttyUSB0"},
+        {{"--port", "/dev/ttyUSB0", "bogus"}, 2, "unknown command \"bogus\""},
+        {{"--simulate", "4", "info"}, 2, "--simulate takes 2 or 3"},
+        {{"--simulate=3", "export", "a.bin"}, 2, "Unknown option 'simulate'"},
+        {{"--port", "/dev/ttyUSB0", "ports"}, 2, "Unknown option 'port'"},
+        {{"--port", "/dev/ttyUSB0", "--help"}, 0, "Commands:"},
+        {{"--port", "/dev/ttyUSB0", "live", "--help"}, 0, "--csv <FILE>"},
+        {{"--port", "/dev/nonexistent-port", "info"}, 1, "/dev/nonexistent-port"},
     };
     for (const Row& row : rows) {
         const CliRun run = Cli(row.arguments);
@@ -209,13 +301,26 @@ TEST_P(CliBoxTest, DownloadInfoAndSelectAgainstTheBox) {
     ASSERT_EQ(rpm.size(), 16);
     for (int c = 0; c < 16; ++c) EXPECT_EQ(rpm[c].toInt(), 1000 + 500 * c);
 
-    // The port from the environment.
-    const CliRun info = Cli({"info", "--json"}, port);
-    ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-    const QJsonObject facts = QJsonDocument::fromJson(info.out).object();
-    EXPECT_EQ(facts["serial"].toString().toStdString(), box->Contents().serial);
-    EXPECT_EQ(facts["edition"].toString(), QString(QChar(edition)));
-    EXPECT_EQ(facts["configuration"].toArray().size(), edition == '3' ? 16 : 1);
+    // The port from the environment, or given before or after the command.
+    const struct {
+        QStringList arguments;
+        QString portVariable;
+    } infos[] = {
+        {{"info", "--json"}, port},
+        {{"--port", port, "info", "--json"}, {}},
+        {{"--port=" + port, "info", "--json"}, {}},
+        {{"info", "--port", port, "--json"}, {}},
+        {{"--port", "/dev/nonexistent-port", "info", "--json", "--port", port}, {}},
+    };
+    for (const auto& row : infos) {
+        const CliRun info = Cli(row.arguments, row.portVariable);
+        ASSERT_EQ(info.exitCode, 0)
+            << row.arguments.join(' ').toStdString() << ": " << info.err.toStdString();
+        const QJsonObject facts = QJsonDocument::fromJson(info.out).object();
+        EXPECT_EQ(facts["serial"].toString().toStdString(), box->Contents().serial);
+        EXPECT_EQ(facts["edition"].toString(), QString(QChar(edition)));
+        EXPECT_EQ(facts["configuration"].toArray().size(), edition == '3' ? 16 : 1);
+    }
 
     box->ClearLogs();
     const CliRun select = Cli({"select", "4", "--port", port});
@@ -440,10 +545,16 @@ TEST(Cli, ProgressBarOnlyOnATerminal) {
 }
 
 TEST(Cli, SimulatesABoxOfEitherEdition) {
-    for (const char* edition : {"2", "3"}) {
-        const CliRun info = Cli({"info", "--json", "--simulate", edition});
-        ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
-        EXPECT_EQ(QJsonDocument::fromJson(info.out).object()["edition"].toString(), edition);
+    for (const QString edition : {"2", "3"}) {
+        for (const QStringList& arguments :
+             {QStringList{"info", "--json", "--simulate", edition},
+              QStringList{"--simulate", edition, "info", "--json"},
+              QStringList{"--simulate=" + edition, "info", "--json"}}) {
+            const CliRun info = Cli(arguments);
+            ASSERT_EQ(info.exitCode, 0)
+                << arguments.join(' ').toStdString() << ": " << info.err.toStdString();
+            EXPECT_EQ(QJsonDocument::fromJson(info.out).object()["edition"].toString(), edition);
+        }
     }
     EXPECT_EQ(Cli({"info", "--simulate", "4"}).exitCode, 2);
 }

@@ -17,10 +17,12 @@ namespace {
 
 class ConnectionTest : public testing::Test {
   protected:
-    void Start(const std::string& serial, BoxSimFaults faults = {}) {
+    void Start(const std::string& serial, BoxSimFaults faults = {}, bool shortLive = false) {
+        connection.reset();
         BoxSimOptions options;
         options.serial = serial;
         options.pacing = false;
+        options.shortLiveMessages = shortLive;
         box = std::make_unique<BoxSimulator>(options);
         ASSERT_TRUE(box->Start()) << box->LastError();
         box->SetFaults(faults);
@@ -144,6 +146,51 @@ TEST_F(ConnectionTest, LiveDisplayKeepsToTheScreensPace) {
         1000))
         << rpm.Caption() << " while the last sample taken has " << vars.LiveRpm;
     connection->SwitchDynoLog();
+}
+
+// A 2-channel box sends live messages of 13 or of 11 bytes, back to back and with pauses
+// longer than the quiet time between them: every message is taken once, in order, and the
+// labels end on the last.
+TEST_F(ConnectionTest, TwoChannelLiveMessagesOfEitherLengthAreEachTakenOnce) {
+    for (const bool shortLive : {true, false}) {
+        SCOPED_TRACE(shortLive ? "11-byte messages" : "13-byte messages");
+        ASSERT_NO_FATAL_FAILURE(Start("20012345", {}, shortLive));
+        connection->Download();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return vars.BoxSerial == "20012345" && vars.Awaiting == 0; }, 5000));
+        std::vector<LiveSample> taken;
+        const uint64_t messagesBefore = vars.LiveMessages;
+        QObject::connect(connection.get(), &Connection::LiveSampleReceived,
+                         [&](const LiveSample& sample) { taken.push_back(sample); });
+        QSignalSpy stream(connection.get(), &Connection::LiveStreamChanged);
+        box->SetLiveInterval(std::chrono::microseconds(0));
+        connection->SwitchDynoLog();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return taken.size() > 300; }, 5000));
+        // With pauses, each message is taken once the line is quiet, before the next comes.
+        box->SetLiveInterval(std::chrono::milliseconds(5 * Connection::kLiveQuietMs));
+        const size_t before = box->LiveSent().size();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const size_t sent = box->LiveSent().size();
+                return sent > before + 2 && taken.size() == sent;
+            },
+            5000));
+        connection->SwitchDynoLog();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stream.size() == 2; }, 5000));
+        EXPECT_FALSE(stream.last().at(0).toBool());
+
+        const std::vector<LiveSample> sent = box->LiveSent();
+        ASSERT_EQ(taken.size(), sent.size());
+        EXPECT_EQ(taken, sent);
+        EXPECT_EQ(vars.LiveMessages - messagesBefore, sent.size());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return form.ControlByName(Ctl::LabelRPM).Caption() ==
+                       "RPM: " + std::to_string(sent.back().rpm);
+            },
+            1000));
+        EXPECT_EQ(vars.LivePress2, sent.back().press2);
+    }
 }
 
 }  // namespace

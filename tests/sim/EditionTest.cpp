@@ -192,6 +192,32 @@ TEST_P(EditionTest, LiveStreamSweepsUntilSwitchedOff) {
     EXPECT_EQ(highest, 1300);
 }
 
+// With shortLiveMessages a 2-channel box leaves out the CH3 word; a 3-channel box cannot.
+TEST(EditionLive, ShortMessagesOnlyFromATwoChannelBox) {
+    for (const char* serial : {"20012345", "30012345"}) {
+        SCOPED_TRACE(serial);
+        BoxSimOptions options;
+        options.serial = serial;
+        options.pacing = false;
+        options.liveInterval = 2ms;
+        options.shortLiveMessages = true;
+        BoxSimulator box(options);
+        ASSERT_TRUE(box.Start()) << box.LastError();
+        SimPort port(box.PortPath());
+        const size_t length = serial[0] == '2' ? 11 : 13;
+        port.Write({serial[0] == '2' ? Cmd::LiveOn2 : Cmd::LiveOn3});
+        Bytes all = port.Read(10 * length);
+        port.Write({serial[0] == '2' ? Cmd::LiveOff2 : Cmd::LiveOff3});
+        all = Cat(all, port.ReadUntilQuiet());
+        const auto sent = box.LiveSent();
+        ASSERT_EQ(all.size(), sent.size() * length);
+        for (size_t m = 0; m < sent.size(); ++m) {
+            ASSERT_EQ(all[m * length], Cmd::LiveData) << "message " << m;
+            EXPECT_EQ(DecodeLiveMessage(&all[m * length], length), sent[m]) << "message " << m;
+        }
+    }
+}
+
 TEST(EditionSwitch, NewSerialChangesDialectAndKeepsMaps) {
     BoxSimOptions options;
     options.serial = "20012345";
