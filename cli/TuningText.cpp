@@ -9,6 +9,7 @@
 #include "Conversions.h"
 #include "MemoryForm.h"
 #include "RangeText.h"
+#include "StoredValues.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ QJsonArray RowValues(TextGrid& grid, int row, int first, int count) {
     QJsonArray values;
     for (int col = first; col < first + count; ++col) values.append(StrToInt(grid.Cell(col, row)));
     return values;
-}
-
-int ConfigCells(char edition) {
-    return edition == '3' ? 16 : 1;
 }
 
 void CheckEdition(char edition) {
@@ -181,14 +178,15 @@ char JsonToTables(const QByteArray& json, FormControls& form) {
         for (int ch = 0; ch < 3; ++ch) {
             const QJsonObject rows = tables[kChannels[ch]].toObject();
             for (int row = 0; row < 4; ++row) {
-                ReadRow(rows[kRows[row]], name + ' ' + kChannels[ch] + ' ' + kRows[row], 16, -32768,
-                        32767, texts);
+                ReadRow(rows[kRows[row]], name + ' ' + kChannels[ch] + ' ' + kRows[row], 16,
+                        kMapValueRange.low, kMapValueRange.high, texts);
             }
         }
-        ReadRow(tables["FUEL%"], name + " FUEL%", 16, -32768, 32767, texts);
+        ReadRow(tables["FUEL%"], name + " FUEL%", 16, kMapValueRange.low, kMapValueRange.high,
+                texts);
     }
-    ReadRow(root["configuration"], QStringLiteral("configuration"), ConfigCells(edition), 0,
-            edition == '3' ? 65535 : 255, texts);
+    ReadRow(root["configuration"], QStringLiteral("configuration"), ConfigCells(edition),
+            ConfigRange(edition).low, ConfigRange(edition).high, texts);
 
     WriteTables(form, edition, texts);
     return edition;
@@ -229,7 +227,7 @@ char CsvToTables(const QByteArray& csv, FormControls& form) {
 
     // Everything is read and checked before the first table changes.
     std::vector<std::string> texts;
-    const auto read = [&](const CsvRow& place, size_t count, int32_t low, int32_t high) {
+    const auto read = [&](const CsvRow& place, size_t count, int64_t low, int64_t high) {
         const auto at = found.find(place);
         if (at == found.end())
             throw TuningTextError("The CSV has no line for " + CsvRowName(place) + ".");
@@ -250,10 +248,10 @@ char CsvToTables(const QByteArray& csv, FormControls& form) {
     for (int program = 1; program <= 9; ++program) {
         for (int table = 0; table < 4; ++table) {
             for (int row = 0; row < (table == 3 ? 1 : 4); ++row)
-                read({program, table, row}, 16, -32768, 32767);
+                read({program, table, row}, 16, kMapValueRange.low, kMapValueRange.high);
         }
     }
-    read(CsvRow{}, configValues, 0, edition == '3' ? 65535 : 255);
+    read(CsvRow{}, configValues, ConfigRange(edition).low, ConfigRange(edition).high);
     WriteTables(form, edition, texts);
     return edition;
 }

@@ -128,7 +128,9 @@ TEST_P(LiveStream, EveryMessageIsTakenOnceWhateverTheChunks) {
     StreamFixture f(kind.serial);
     for (size_t k = 0; k < samples.size(); ++k) {
         f.Feed(bytes, k * kind.length, kind.length);
-        if (kind.serial[0] == '3') EXPECT_FALSE(LiveMessageWaiting(f.vars));
+        if (kind.serial[0] == '3') {
+            EXPECT_FALSE(LiveMessageWaiting(f.vars));
+        }
         LiveLineQuiet(f.link);
         ASSERT_EQ(f.trace.samples.size(), k + 1) << "message " << k;
         EXPECT_EQ(f.trace.samples.back(), sent[k]) << "message " << k;

@@ -41,7 +41,9 @@ class LiveGraphTest : public WindowTest {
         QApplication::setActiveWindow(form.get());
         QTest::keyClick(form.get(), Qt::Key_G, Qt::ControlModifier);
         LiveGraph* graph = form->Graph();
-        if (graph != nullptr) EXPECT_TRUE(QTest::qWaitForWindowExposed(graph));
+        if (graph != nullptr) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(graph));
+        }
         return graph;
     }
     void ConnectAndDownload(BoxSimOptions options) {
