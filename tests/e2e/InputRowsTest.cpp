@@ -115,8 +115,11 @@ TEST_F(MessageRows, ArrowsAndAMinusOnACellThatHoldsTextLeaveTheWindowAnswering) 
     AnswerConversionMessage("abc", "Return", "Left");
     Type("-");
     AnswerConversionMessage("abc", "Escape", "-");
+    // The message took the focus from the cell editor, which committed the "-" to the cell
+    // left of "abc": the charts now meet it first.
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(2, 1) == "-"; }));
     Key("Right");
-    AnswerConversionMessage("abc", "Return", "Right");
+    AnswerConversionMessage("-", "Return", "Right");
 
     ASSERT_TRUE(Answering()) << "the window does not answer";
     EXPECT_TRUE(ShowPage(2)) << "a click on a tab did nothing";
