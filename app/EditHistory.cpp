@@ -74,8 +74,8 @@ void EditHistory::Typed(const TableText* table, int col, int row, const QString&
 
 void EditHistory::Apply(const std::vector<CellEdit>& edits, bool after) {
     for (const CellEdit& edit : edits) {
-        tables_[edit.table].text->Model().SetText(edit.col, edit.row,
-                                                  after ? edit.after : edit.before);
+        tables_[edit.table].text->Model().RestoreText(edit.col, edit.row,
+                                                      after ? edit.after : edit.before);
     }
     if (!edits.empty() && shown_) shown_(tables_[edits.front().table].page);
 }

@@ -490,7 +490,8 @@ void TForm1::WireHandlers() {
     connect(connection_, &Connection::Reconnected, this, &TForm1::ShowConnected);
     connect(connection_, &Connection::Failed, this,
             [](const QString& message) { ShowError(message); });
-    connect(connection_, &Connection::VerifyFailed, this, [](const QString& report) {
+    connect(connection_, &Connection::VerifyFailed, this, [this](const QString& report) {
+        ShowFirstDifference();
         ShowError(report, QString::fromLatin1(kVerifyFailedTitle));
     });
     connect(connection_, &Connection::StatusChanged, StatusBar1,
@@ -796,6 +797,7 @@ void TForm1::ButtonDownloadClick() {
             EndDownloadStep();
             ClearMarks();
             downloadBefore_ = history_->Take();
+            downloadStepName_ = QStringLiteral("Download");
         }
         try {
             connection_->Download();
@@ -809,7 +811,36 @@ void TForm1::ButtonDownloadClick() {
 }
 
 void TForm1::ButtonSendClick() {
-    Guarded([&] { connection_->Send(); });
+    Guarded([&] {
+        // The read-back that ends the send fills the tables: one step, so that one undo
+        // brings back the tables as they were sent.
+        const bool busy = vars_.Awaiting != 0;
+        if (!busy) {
+            EndDownloadStep();
+            downloadBefore_ = history_->Take();
+            downloadStepName_ = QStringLiteral("Read-back of Send");
+        }
+        try {
+            connection_->Send();
+        } catch (...) {
+            if (!busy) downloadBefore_.reset();
+            throw;
+        }
+        if (!busy && vars_.Awaiting == 0) downloadBefore_.reset();
+    });
+}
+
+void TForm1::ShowFirstDifference() {
+    const Variables::CellPlace& place = vars_.FirstDifferentCell;
+    if (place.program < 0 || place.program > 9) return;
+    TextGrid& grid = place.program == 0
+                         ? static_cast<TextGrid&>(GridByName(Grid::StrGridConfig))
+                         : ProgramGrid(place.program, static_cast<ProgramTable>(place.table));
+    PageControl1->setCurrentIndex(place.program);
+    Guarded([&] {
+        grid.SetRow(place.row);
+        grid.SetCol(place.col);
+    });
 }
 
 void TForm1::ButtonPClick(int n) {
@@ -859,6 +890,16 @@ void TForm1::CreateHistory() {
         },
         this);
     for (const EditHistory::Table& table : tables) {
+        // The count of differences from a compared file follows edits, undo and redo; it is
+        // said once the change is whole.
+        connect(&table.text->Model(), &CellModel::comparisonChanged, this, [this] {
+            if (comparisonShowDue_ || comparedName_.isEmpty()) return;
+            comparisonShowDue_ = true;
+            QTimer::singleShot(0, this, [this] {
+                comparisonShowDue_ = false;
+                ShowComparison();
+            });
+        });
         connect(&table.text->Model(), &CellModel::edited, this,
                 [this, text = table.text](int col, int row, const QString& before,
                                           const QString& after) {
@@ -981,7 +1022,7 @@ void TForm1::EndDownloadStep() {
     if (!downloadBefore_) return;
     const EditHistory::Snapshot before = std::move(*downloadBefore_);
     downloadBefore_.reset();
-    history_->Push(QStringLiteral("Download"), before);
+    history_->Push(downloadStepName_, before);
 }
 
 TStringGrid* TForm1::ActionGrid() const {
@@ -1034,6 +1075,7 @@ void TForm1::PasteRange() {
 }
 
 void TForm1::ClearMarks() {
+    comparedName_.clear();
     for (int program = 1; program <= 9; ++program) {
         for (TableText* table : programTables_[program]) table->Model().ClearMarks();
     }
@@ -1044,24 +1086,35 @@ void TForm1::CompareWithFile() {
     Guarded([&] {
         const QString path = ChooseFile(FileDialog(false));
         if (path.isEmpty()) return;
-        const std::vector<FileDifference> differences =
-            CompareWithTuningFile(*this, vars_.Edition(), path.toStdString());
-        const QString name = QFileInfo(path).fileName();
+        const std::vector<FileDifference> cells =
+            CompareWithTuningFile(*this, vars_.Edition(), path.toStdString(), true);
         ClearMarks();
-        for (const FileDifference& difference : differences) {
-            TableText& table = difference.program == 0
-                                   ? GridByName(Grid::StrGridConfig)
-                                   : ProgramGrid(difference.program, difference.table);
-            table.MarkCell(difference.col, difference.row,
-                           QStringLiteral("In %1: %2")
-                               .arg(name, QString::fromStdString(difference.fileText))
-                               .toStdString());
+        comparedName_ = QFileInfo(path).fileName();
+        for (const FileDifference& cell : cells) {
+            TableText& table = cell.program == 0 ? GridByName(Grid::StrGridConfig)
+                                                 : ProgramGrid(cell.program, cell.table);
+            if (table.Model().IsFixed(cell.col, cell.row)) continue;
+            const QString fileText = QString::fromStdString(cell.fileText);
+            table.Model().Compare(cell.col, cell.row, fileText,
+                                  QStringLiteral("In %1: %2").arg(comparedName_, fileText));
         }
-        StatusBar1->showMessage(
-            differences.empty()
-                ? QStringLiteral("No differences from %1").arg(name)
-                : QStringLiteral("%1 values differ from %2").arg(differences.size()).arg(name));
+        ShowComparison();
     });
+}
+
+void TForm1::ShowComparison() {
+    if (comparedName_.isEmpty()) return;
+    int differences = 0;
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program])
+            differences += table->Model().CompareDifferences();
+    }
+    differences += GridByName(Grid::StrGridConfig).Model().CompareDifferences();
+    StatusBar1->showMessage(
+        differences == 0 ? QStringLiteral("No differences from %1").arg(comparedName_)
+        : differences == 1
+            ? QStringLiteral("1 value differs from %1").arg(comparedName_)
+            : QStringLiteral("%1 values differ from %2").arg(differences).arg(comparedName_));
 }
 
 void TForm1::SetNumberAsker(NumberAsker asker) {

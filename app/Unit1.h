@@ -266,6 +266,10 @@ class TForm1 : public QMainWindow, public FormControls {
     // The history's table of a view, or null for a table the history does not keep.
     TableText* EditableTable(const TStringGrid* grid) const;
     void EndDownloadStep();
+    // Says in the status bar how many values differ from the compared file.
+    void ShowComparison();
+    QString comparedName_;  // the file the tables are held against, empty for none
+    bool comparisonShowDue_ = false;
     // The table an action works on: the one whose menu is open, else the focused one.
     TStringGrid* ActionGrid() const;
     // The selected cells of a view (its current cell when nothing is selected); false when
@@ -296,7 +300,10 @@ class TForm1 : public QMainWindow, public FormControls {
     EditHistory* history_ = nullptr;
     LiveGraph* graph_ = nullptr;
     std::optional<EditHistory::Snapshot> downloadBefore_;  // the tables when a download began
-    TStringGrid* menuGrid_ = nullptr;                      // the table a menu was opened on
+    QString downloadStepName_;                             // its step's name: a download or send
+    // Shows the page of a failed verify's first differing cell, the cell current.
+    void ShowFirstDifference();
+    TStringGrid* menuGrid_ = nullptr;  // the table a menu was opened on
     std::map<Ctl, WidgetControl> controls_;
 };
 

@@ -222,15 +222,32 @@ const QString& CellModel::Text(int col, int row) const {
 }
 
 void CellModel::SetText(int col, int row, const QString& text) {
+    PutText(col, row, text, false);
+}
+
+void CellModel::RestoreText(int col, int row, const QString& text) {
+    PutText(col, row, text, true);
+}
+
+void CellModel::PutText(int col, int row, const QString& text, bool keepMark) {
     const size_t at = At(col, row);
-    if (!marks_.empty() && marks_.erase(at) > 0) {
-        const QModelIndex unmarked = index(row, col);
-        emit dataChanged(unmarked, unmarked, {Qt::BackgroundRole, Qt::ToolTipRole});
+    const QModelIndex changed = index(row, col);
+    bool marksChanged = !keepMark && !marks_.empty() && marks_.erase(at) > 0;
+    const auto compared = comparisons_.find(at);
+    if (compared != comparisons_.end()) {
+        // The mark of a difference from the file follows the text.
+        const bool differs = text != compared->second.fileText;
+        if (differs != compared->second.differs) {
+            compared->second.differs = differs;
+            compareDifferences_ += differs ? 1 : -1;
+            marksChanged = true;
+            emit comparisonChanged();
+        }
     }
+    if (marksChanged) emit dataChanged(changed, changed, {Qt::BackgroundRole, Qt::ToolTipRole});
     QString& cell = cells_[at];
     if (cell == text) return;
     cell = text;
-    const QModelIndex changed = index(row, col);
     if (CheckStorable(col, row)) {
         emit dataChanged(changed, changed,
                          {Qt::DisplayRole, Qt::EditRole, Qt::BackgroundRole, Qt::ToolTipRole});
@@ -242,6 +259,18 @@ void CellModel::SetText(int col, int row, const QString& text) {
         emit dataChanged(index(row, 0), index(row, cols_ - 1), {Qt::BackgroundRole});
 }
 
+void CellModel::Compare(int col, int row, const QString& fileText, const QString& tip) {
+    const size_t at = At(col, row);
+    const auto old = comparisons_.find(at);
+    if (old != comparisons_.end() && old->second.differs) --compareDifferences_;
+    const bool differs = cells_[at] != fileText;
+    comparisons_[at] = {fileText, tip, differs};
+    if (differs) ++compareDifferences_;
+    const QModelIndex changed = index(row, col);
+    emit dataChanged(changed, changed, {Qt::BackgroundRole, Qt::ToolTipRole});
+    emit comparisonChanged();
+}
+
 void CellModel::Mark(int col, int row, const QString& tip) {
     marks_[At(col, row)] = tip;
     const QModelIndex marked = index(row, col);
@@ -249,8 +278,15 @@ void CellModel::Mark(int col, int row, const QString& tip) {
 }
 
 QString CellModel::MarkOf(int col, int row) const {
-    const auto found = marks_.find(At(col, row));
-    return found != marks_.end() ? found->second : QString();
+    const size_t at = At(col, row);
+    QString tip;
+    if (const auto found = marks_.find(at); found != marks_.end()) tip = found->second;
+    if (const auto found = comparisons_.find(at);
+        found != comparisons_.end() && found->second.differs) {
+        if (!tip.isEmpty()) tip += QLatin1Char('\n');
+        tip += found->second.tip;
+    }
+    return tip;
 }
 
 void CellModel::SetStoredRange(ValueRange range, int first, int last) {
@@ -293,11 +329,10 @@ QVariant CellModel::data(const QModelIndex& index, int role) const {
         return tip;
     }
     if (role == Qt::BackgroundRole || role == Qt::ToolTipRole) {
-        if (!marks_.empty()) {
-            const auto found = marks_.find(At(index.column(), index.row()));
-            if (found != marks_.end()) {
-                return role == Qt::ToolTipRole ? QVariant(found->second)
-                                               : QVariant(QColor(255, 190, 150));
+        if (!marks_.empty() || compareDifferences_ > 0) {
+            const QString mark = MarkOf(index.column(), index.row());
+            if (!mark.isEmpty()) {
+                return role == Qt::ToolTipRole ? QVariant(mark) : QVariant(QColor(255, 190, 150));
             }
         }
         if (role == Qt::BackgroundRole && colourByValue_) return ValueColour(index);
@@ -336,6 +371,10 @@ void CellModel::SetColourByValue(bool on) {
 }
 
 void CellModel::ClearMarks() {
+    const bool compared = !comparisons_.empty();
+    comparisons_.clear();
+    compareDifferences_ = 0;
+    if (compared) emit comparisonChanged();
     if (marks_.empty()) return;
     marks_.clear();
     emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1),

@@ -65,17 +65,25 @@ class CellModel : public QAbstractTableModel {
 
     bool IsFixed(int col, int row) const { return col < fixedCols_ || row < fixedRows_; }
     const QString& Text(int col, int row) const;
+    // A new text for the cell, as an edit: a plain mark of the cell goes.
     void SetText(int col, int row, const QString& text);
+    // A text an undo or redo brings back: the cell's marks stay as they are.
+    void RestoreText(int col, int row, const QString& text);
     // A marked cell shows a coloured background and `tip` as its tooltip until its text is
-    // set again.
+    // set again by an edit.
     void Mark(int col, int row, const QString& tip);
     QString MarkOf(int col, int row) const;
-    // Clears every mark.
+    // Holds the cell against a file's text: it is marked with `tip` for as long as its text
+    // differs from `fileText`, whatever sets the text (an edit, an undo, a download).
+    void Compare(int col, int row, const QString& fileText, const QString& tip);
+    // How many cells differ from the file they are held against.
+    int CompareDifferences() const { return compareDifferences_; }
+    // Clears every mark and comparison.
     void ClearMarks();
     // Colours each value cell by where its value lies in its row, blue (lowest) to red
     // (highest); marks stay on top. Off at start.
     void SetColourByValue(bool on);
-    bool HasMarks() const { return !marks_.empty(); }
+    bool HasMarks() const { return !marks_.empty() || compareDifferences_ > 0; }
     // The box's range for columns first..last: a cell there whose text the box cannot store
     // (no whole number, or out of range) shows a red tint and says why in its tooltip.
     void SetStoredRange(ValueRange range, int first, int last);
@@ -85,8 +93,18 @@ class CellModel : public QAbstractTableModel {
   signals:
     // The user committed a new text in a view's cell editor.
     void edited(int col, int row, const QString& before, const QString& after);
+    // The count of cells that differ from the file they are held against changed.
+    void comparisonChanged();
 
   private:
+    void PutText(int col, int row, const QString& text, bool keepMark);
+    struct Comparison {
+        QString fileText;
+        QString tip;
+        bool differs;
+    };
+    std::map<size_t, Comparison> comparisons_;
+    int compareDifferences_ = 0;
     size_t At(int col, int row) const;
     QVariant ValueColour(const QModelIndex& index) const;
     // Checks one cell against the stored range; true when its state changed.

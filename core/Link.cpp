@@ -291,6 +291,7 @@ void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) 
     link.vars.Verifying = true;
     link.vars.Sent.clear();
     link.vars.Differences.clear();
+    link.vars.FirstDifferentCell = {};
     link.vars.VerifyOutcome = Variables::Verification::None;
     C(link, Ctl::ButtonDownload).SetEnabled(false);
     C(link, Ctl::ButtonSend).SetEnabled(false);

@@ -64,7 +64,7 @@ void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path
 }
 
 std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
-                                                  const std::string& path) {
+                                                  const std::string& path, bool everyCell) {
     // The file goes into a copy of the tables: what the file does not hold stays as the
     // tables have it and so never counts as a difference.
     MemoryForm file;
@@ -97,8 +97,9 @@ std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char editi
         for (int row = 0; row < ours.RowCount(); ++row) {
             for (int col = 0; col < ours.ColCount(); ++col) {
                 const std::string fileText = theirs.Cell(col, row);
-                if (ours.Cell(col, row) != fileText)
-                    differences.push_back({program, t, col, row, fileText});
+                const bool differs = ours.Cell(col, row) != fileText;
+                if (differs || everyCell)
+                    differences.push_back({program, t, col, row, fileText, differs});
             }
         }
     };

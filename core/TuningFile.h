@@ -31,13 +31,15 @@ struct FileDifference {
     int col;
     int row;
     std::string fileText;
+    bool differs = true;
 };
 
 // The values of the tables that differ from the file at `path`, which is checked as
 // LoadTuningFile checks it. A file of the other edition than `edition` ('2' or '3'; any
-// other value takes either) throws FileError. The tables do not change.
+// other value takes either) throws FileError. The tables do not change. With `everyCell`,
+// every cell comes back, `differs` telling those that differ.
 std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
-                                                  const std::string& path);
+                                                  const std::string& path, bool everyCell = false);
 
 // The file bytes for the tables in the layout of the given edition; empty when the edition
 // is neither '2' nor '3'. Throws ConversionError for a cell that is not an integer.

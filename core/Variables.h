@@ -70,6 +70,15 @@ struct Variables {
     bool Verifying = false;
     std::map<uint8_t, std::vector<uint8_t>> Sent;
     std::vector<std::string> Differences;
+    // The first table cell among them: program 1..9 (0 for the configuration row), its
+    // table, column and row; program -1 while no cell differs.
+    struct CellPlace {
+        int program = -1;
+        int table = 0;
+        int col = 0;
+        int row = 0;
+    };
+    CellPlace FirstDifferentCell;
     Verification VerifyOutcome = Verification::None;
 
     // Eight characters as last reported by the box (or last written by a send). Its

@@ -39,7 +39,11 @@ void CompareImage(FormControls& form, Variables& vars, const std::vector<uint8_t
         vars.Differences.push_back(
             Difference(ProgramCellName(program, static_cast<ProgramTable>(table), grid, col, row),
                        sentValue, boxValue));
-        grid.MarkCell(col, row, "Sent " + std::to_string(sentValue));
+        grid.MarkCell(
+            col, row,
+            "Sent " + std::to_string(sentValue) + ", box has " + std::to_string(boxValue));
+        if (vars.FirstDifferentCell.program < 0)
+            vars.FirstDifferentCell = {program, table, col, row};
     }
 }
 
@@ -55,7 +59,9 @@ void CompareConfig(FormControls& form, Variables& vars, const std::vector<uint8_
         const int col = static_cast<int>(k);
         vars.Differences.push_back(
             Difference("Configuration column " + std::to_string(col + 1), sentValue, boxValue));
-        grid.MarkCell(col, 0, "Sent " + std::to_string(sentValue));
+        grid.MarkCell(
+            col, 0, "Sent " + std::to_string(sentValue) + ", box has " + std::to_string(boxValue));
+        if (vars.FirstDifferentCell.program < 0) vars.FirstDifferentCell = {0, 0, col, 0};
     }
 }
 

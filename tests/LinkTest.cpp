@@ -784,7 +784,7 @@ TEST(Verify, ReadBackHeldAgainstWhatWasSent) {
         EXPECT_FALSE(f.vars.Verifying);
         if (std::string(c.name) == "ImageValue") {
             EXPECT_EQ(f.form.Program(1, PT::CH1).Cell(3, 2), "119") << "the box's value shows";
-            EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(3, 2), "Sent 120");
+            EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(3, 2), "Sent 120, box has 119");
             EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(4, 2), "");
             f.form.Program(1, PT::CH1).SetCell(3, 2, "121");
             EXPECT_EQ(f.form.Program(1, PT::CH1).CellMark(3, 2), "") << "an edit clears the mark";

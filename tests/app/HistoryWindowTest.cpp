@@ -413,3 +413,54 @@ TEST_F(HistoryTest, UndoTakesBackATextThatIsNoNumberWithoutAMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Marks of a compared file follow undo and redo, and the status bar's count with them.
+TEST_F(HistoryTest, CompareMarksFollowUndoAndRedo) {
+    form->ProgramGrid(5, PT::Fuel).SetCell(3, 0, "5");
+    form->ProgramGrid(6, PT::Fuel).SetCell(9, 0, "6");
+    // A step made before the comparison: undoing it brings back a value the file lacks.
+    TStringGrid* grid = Focus(3, PT::CH2, 7, 2);
+    const std::string original = grid->Cell(7, 2);
+    Key(grid, Qt::Key_Up, Qt::ControlModifier);
+    const std::string stepped = grid->Cell(7, 2);
+    const std::string path = FileOfTables("file.bin", [&] {
+        form->ProgramGrid(2, PT::CH1).SetCell(5, 1, "-77");
+        form->ProgramGrid(4, PT::CH3).SetCell(2, 3, "88");
+    });
+    chosen = QString::fromStdString(path);
+    form->CompareAction->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "2 values differ from file.bin");
+
+    // The marked cell set to the file's value: its mark goes, and comes back with the undo.
+    TStringGrid* marked = Focus(2, PT::CH1, 5, 1);
+    Key(marked, Qt::Key_Minus, Qt::NoModifier);
+    QTest::keyClicks(Focused(), "77");
+    Key(Focused(), Qt::Key_Return, Qt::NoModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return marked->Cell(5, 1) == "-77"; }));
+    QApplication::processEvents();
+    EXPECT_EQ(marked->CellMark(5, 1), "");
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "1 value differs from file.bin");
+    Key(Focused(), Qt::Key_Z, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(marked->CellMark(5, 1), "In file.bin: -77");
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "2 values differ from file.bin");
+    Key(Focused(), Qt::Key_Y, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(marked->CellMark(5, 1), "");
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "1 value differs from file.bin");
+
+    // Two undos back past the comparison: the stepped value, which the file holds, goes.
+    Key(Focused(), Qt::Key_Z, Qt::ControlModifier);
+    Key(Focused(), Qt::Key_Z, Qt::ControlModifier);
+    QApplication::processEvents();
+    ASSERT_EQ(grid->Cell(7, 2), original);
+    EXPECT_EQ(grid->CellMark(7, 2), QString::fromStdString("In file.bin: " + stepped));
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "3 values differ from file.bin");
+    form->ClearMarksAction->trigger();
+    EXPECT_EQ(grid->CellMark(7, 2), "");
+}
+
+}  // namespace

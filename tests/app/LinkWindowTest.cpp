@@ -549,10 +549,22 @@ TEST_F(BoxWindowTest, SendIsVerifiedAgainstTheReadBack) {
               "Verify failed\nP1 CH1 PRESS_1 column 3: sent 381, box has 382\n"
               "Configuration column 2: sent 1500, box has 1501");
     EXPECT_EQ(Grid(1, PT::CH1)->Cell(3, 2), "382") << "the table shows what the box returned";
-    EXPECT_EQ(Grid(1, PT::CH1)->CellMark(3, 2), "Sent 381");
-    EXPECT_EQ(form->StrGridConfig->CellMark(1, 0), "Sent 1500");
+    EXPECT_EQ(Grid(1, PT::CH1)->CellMark(3, 2), "Sent 381, box has 382");
+    EXPECT_EQ(form->StrGridConfig->CellMark(1, 0), "Sent 1500, box has 1501");
     EXPECT_EQ(form->StrGridConfig->CellMark(2, 0), "");
     EXPECT_NE(form->StatusBar1->currentMessage(), "Sent and verified.");
+    // The first difference is shown, its cell current.
+    EXPECT_EQ(form->PageIndex(), 1);
+    EXPECT_EQ(Grid(1, PT::CH1)->currentColumn(), 3);
+    EXPECT_EQ(Grid(1, PT::CH1)->currentRow(), 2);
+
+    // The read-back is one step: one undo brings back the tables as sent, marks and all.
+    form->History().Stack().undo();
+    EXPECT_EQ(Grid(1, PT::CH1)->Cell(3, 2), "381");
+    EXPECT_EQ(form->StrGridConfig->Cell(1, 0), "1500");
+    EXPECT_EQ(Grid(1, PT::CH1)->CellMark(3, 2), "Sent 381, box has 382");
+    form->History().Stack().redo();
+    EXPECT_EQ(Grid(1, PT::CH1)->Cell(3, 2), "382");
 
     box->SetFaults({});
     box->ClearLogs();

@@ -208,7 +208,7 @@ TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
 
     Key("Return");
     ASSERT_TRUE(WaitForNoDialog()) << "Return did not close the message";
-    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), QString::fromStdString("Sent " + sent));
+    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), QString::fromStdString("Sent " + sent + ", box has " + kept));
     EXPECT_NE(Status(), "Sent and verified.");
     EXPECT_EQ(QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}).size(), 1);
 }
