@@ -58,6 +58,31 @@ void ShowError(const QString& message, const QString& title) {
     });
 }
 
+namespace {
+QuestionPresenter& Asker() {
+    static QuestionPresenter asker;
+    return asker;
+}
+}  // namespace
+
+void SetQuestionPresenter(QuestionPresenter presenter) {
+    Asker() = std::move(presenter);
+}
+
+void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered) {
+    if (Asker()) {
+        answered(Asker()(title, question));
+        return;
+    }
+    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered)] {
+        QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                        QApplication::activeWindow());
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        answered(box.exec() == QMessageBox::Yes);
+    });
+}
+
 bool ErrorMessagePending() {
     return !Pending().isEmpty();
 }

@@ -17,6 +17,13 @@ void ShowError(const QString& message, const QString& title);
 // A message box is queued or open.
 bool ErrorMessagePending();
 
+// Asks a yes-or-no question whose default answer is No, from the event loop once the caller
+// has returned, and hands the answer to `answered`. Tests install a presenter that answers
+// at once; an empty function restores the message box.
+using QuestionPresenter = std::function<bool(const QString& title, const QString& question)>;
+void SetQuestionPresenter(QuestionPresenter presenter);
+void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered);
+
 template <typename Handler>
 void Guarded(Handler&& handler) {
     try {

@@ -494,6 +494,7 @@ void TForm1::WireHandlers() {
         ShowFirstDifference();
         ShowError(report, QString::fromLatin1(kVerifyFailedTitle));
     });
+    connect(connection_, &Connection::OtherBoxBeforeSend, this, &TForm1::AskToSendToOtherBox);
     connect(connection_, &Connection::StatusChanged, StatusBar1,
             [this](const QString& text) { StatusBar1->showMessage(text); });
     connect(ButtonCopyPaste, &QPushButton::clicked, this, &TForm1::ButtonCopyPasteClick);
@@ -811,6 +812,21 @@ void TForm1::ButtonDownloadClick() {
 }
 
 void TForm1::ButtonSendClick() {
+    StartSend(false);
+}
+
+void TForm1::AskToSendToOtherBox(const QString& tablesSerial, const QString& boxSerial) {
+    AskYesNo(QStringLiteral("Another box"),
+             QStringLiteral("The tables come from box %1, but box %2 is behind %3.\n\nSend them "
+                            "to box %2? Its maps and settings will be overwritten (a backup of "
+                            "it is written first).")
+                 .arg(tablesSerial, boxSerial, connection_->PortName()),
+             [this](bool yes) {
+                 if (yes) StartSend(true);
+             });
+}
+
+void TForm1::StartSend(bool otherBoxAgreed) {
     Guarded([&] {
         // The read-back that ends the send fills the tables: one step, so that one undo
         // brings back the tables as they were sent.
@@ -821,7 +837,7 @@ void TForm1::ButtonSendClick() {
             downloadStepName_ = QStringLiteral("Read-back of Send");
         }
         try {
-            connection_->Send();
+            connection_->Send(otherBoxAgreed);
         } catch (...) {
             if (!busy) downloadBefore_.reset();
             throw;

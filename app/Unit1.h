@@ -253,6 +253,10 @@ class TForm1 : public QMainWindow, public FormControls {
     void WireHandlers();
     QString ChooseFile(QFileDialog* dialog);
     void ButtonPClick(int n);
+    // "Send", the read-back one undo step; `otherBoxAgreed` once the user said yes to a box
+    // other than the one the tables came from.
+    void StartSend(bool otherBoxAgreed);
+    void AskToSendToOtherBox(const QString& tablesSerial, const QString& boxSerial);
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();
     void FinishPortScan();

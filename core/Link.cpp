@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -25,7 +26,7 @@ Control& C(Link& link, Ctl control) {
 // Notes what the command `code` just written (`commandBytes` long, code included) waits
 // for, and until when.
 void Await(Variables& vars, uint8_t code, size_t commandBytes) {
-    const CommandRow* row = FindCommand(code, vars.Edition());
+    const CommandRow* row = FindCommand(code, vars.LinkEdition());
     const uint8_t awaiting = row != nullptr ? row->answerCode : 0;
     vars.Awaiting = awaiting;
     vars.AskedCommand = code;
@@ -123,14 +124,14 @@ void NoteDownload(Variables& vars, const FrameEvent& frame) {
     const uint8_t* payload = vars.RxBuffer.data() + 1;
     switch (frame.kind) {
         case FrameKind::SerialReport:
-            vars.DownloadedSerial = vars.BoxSerial;
+            vars.DownloadedSerial = vars.PortSerial;
             vars.DownloadedFile.clear();
             break;
         case FrameKind::Image:
             vars.DownloadedFile.assign(payload, payload + frame.size - 1);
             break;
         case FrameKind::Configuration:
-            if (vars.DownloadedFile.size() == ImageSize(vars.Edition()))
+            if (vars.DownloadedFile.size() == ImageSize(vars.LinkEdition()))
                 vars.DownloadedFile.insert(vars.DownloadedFile.end(), payload,
                                            payload + frame.size - 1);
             break;
@@ -139,12 +140,48 @@ void NoteDownload(Variables& vars, const FrameEvent& frame) {
     }
 }
 
+// The serial number of the serial report in the receive buffer.
+std::string ReportedSerial(const Variables& vars) {
+    const char* chars = reinterpret_cast<const char*>(vars.RxBuffer.data() + 1);
+    // The number is zero-terminated within its 8 characters.
+    return std::string(chars, strnlen(chars, kSerialLength));
+}
+
+// An answer of a side read: kept aside, the tables untouched; after the serial number the
+// copy goes on with the reads of the box's own edition for its maps and its configuration.
+void HandleSideAnswer(Link& link, const FrameEvent& frame) {
+    Variables& vars = link.vars;
+    vars.Awaiting = 0;
+    vars.RxPos = 0;
+    if (frame.kind == FrameKind::SerialReport) vars.PortSerial = ReportedSerial(vars);
+    NoteDownload(vars, frame);
+    const char edition = EditionOf(vars.PortSerial);
+    if (vars.Reading == Variables::SideRead::Copy && edition != '\0' &&
+        (frame.kind == FrameKind::SerialReport || frame.kind == FrameKind::Image)) {
+        const bool three = edition == '3';
+        WriteCommand(link,
+                     frame.kind == FrameKind::SerialReport
+                         ? (three ? Cmd::ReadImage3 : Cmd::ReadImage2)
+                         : (three ? Cmd::ReadConfig3 : Cmd::ReadConfig2),
+                     {});
+        return;
+    }
+    vars.ReadingEnded = vars.Reading;
+    vars.Reading = Variables::SideRead::None;
+}
+
 void HandleAnswer(Link& link, FrameEvent frame) {
     Variables& vars = link.vars;
+    if (vars.Reading != Variables::SideRead::None && frame.kind != FrameKind::Ack)
+        return HandleSideAnswer(link, frame);
     if (frame.kind == FrameKind::Ack) frame.answers = vars.LastCommand;
     vars.Awaiting = 0;
     vars.RxPos = 0;
-    if (frame.kind == FrameKind::SerialReport) PresentSerialReport(link.form, vars);
+    if (frame.kind == FrameKind::SerialReport) {
+        PresentSerialReport(link.form, vars);
+        vars.PortSerial = vars.BoxSerial;
+        vars.TablesSerial = vars.BoxSerial;
+    }
     NoteDownload(vars, frame);
     std::exception_ptr chainError;
     try {
@@ -213,6 +250,7 @@ bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_p
 }
 
 void ResetExchange(Variables& vars) {
+    vars.Reading = Variables::SideRead::None;
     vars.Awaiting = 0;
     vars.RxPos = 0;
     vars.Verifying = false;
@@ -231,7 +269,7 @@ std::string AnswerOverdue(Link& link, std::chrono::steady_clock::time_point now)
     Variables& vars = link.vars;
     if (vars.Awaiting == 0 || vars.DynoLogging != 0 || now < vars.AnswerDue) return {};
     const uint8_t code = vars.AskedCommand;
-    const CommandRow* row = FindCommand(code, vars.Edition());
+    const CommandRow* row = FindCommand(code, vars.LinkEdition());
     const size_t bytes = row != nullptr ? 1 + row->dataLength + row->answerLength : 1;
     const bool upload = code == Cmd::WriteImage2 || code == Cmd::WriteImage3;
     // The upload's ACK is due from the end of the upload.
@@ -240,6 +278,88 @@ std::string AnswerOverdue(Link& link, std::chrono::steady_clock::time_point now)
     C(link, Ctl::ButtonDownload).SetEnabled(true);
     C(link, Ctl::ButtonSend).SetEnabled(true);
     return NoAnswerText(code, std::chrono::duration_cast<std::chrono::microseconds>(deadline));
+}
+
+bool IsSendWrite(uint8_t code) {
+    switch (code) {
+        case Cmd::WriteSerial:
+        case Cmd::WriteImage2:
+        case Cmd::WriteImage3:
+        case Cmd::WriteConfig2:
+        case Cmd::WriteConfig3:
+        case Cmd::WriteStartTime:
+        case Cmd::WritePedal:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+const char* SentItemName(uint8_t code) {
+    switch (code) {
+        case Cmd::WriteSerial:
+            return "the serial number";
+        case Cmd::WriteImage2:
+        case Cmd::WriteImage3:
+            return "the maps";
+        case Cmd::WriteConfig2:
+        case Cmd::WriteConfig3:
+            return "the configuration";
+        case Cmd::WriteStartTime:
+            return "the start time";
+        default:
+            return "the pedal response";
+    }
+}
+
+std::string ItemList(const std::vector<uint8_t>& codes) {
+    std::string list;
+    for (size_t k = 0; k < codes.size(); ++k) {
+        if (k > 0) list += k + 1 == codes.size() ? " and " : ", ";
+        list += SentItemName(codes[k]);
+    }
+    return list;
+}
+
+}  // namespace
+
+std::string SendOverdueText(const std::string& overdue, const Variables& vars, uint8_t asked,
+                            const std::string& backup) {
+    // The base message blames the port; during a send the box may already hold part of it.
+    const std::string said = overdue.substr(0, overdue.find(". ") + 1);
+    if (!IsSendWrite(asked)) {
+        return said +
+               " The box took every value of the send, but its read-back did not come, so the "
+               "send is not verified. Download to check what the box holds.";
+    }
+    std::vector<uint8_t> taken;
+    std::vector<uint8_t> notSent;
+    bool reached = false;
+    for (const uint8_t code : SendChain(vars.Edition())) {
+        if (!IsSendWrite(code)) continue;
+        if (code == asked) {
+            reached = true;
+        } else if (!reached) {
+            taken.push_back(code);
+        } else {
+            notSent.push_back(code);
+        }
+    }
+    std::string text = said + " The box may be half-written: ";
+    if (!taken.empty()) text += "it took " + ItemList(taken) + "; ";
+    text += SentItemName(asked) + std::string(" may or may not have been stored");
+    if (!notSent.empty())
+        text += "; " + ItemList(notSent) + (notSent.size() == 1 ? " was" : " were") + " not sent";
+    text += ".";
+    if (!backup.empty()) {
+        text += " What it held before the send is in the backup \"" + backup +
+                "\": open that file and send it to restore the box, or send again.";
+    } else {
+        text += " Send again to complete it.";
+    }
+    return text;
 }
 
 bool ShortAnswerAwaited(const Variables& vars) {
@@ -273,7 +393,16 @@ std::vector<uint8_t> DownloadedTuningFile(const Variables& vars) {
     return vars.DownloadedFile;
 }
 
-void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) {
+void ReadBoxAside(Link& link, bool copy) {
+    RequireIdleLink(link.vars);
+    link.vars.Reading = copy ? Variables::SideRead::Copy : Variables::SideRead::Identity;
+    link.vars.ReadingEnded = Variables::SideRead::None;
+    link.vars.PortSerial.clear();
+    WriteCommand(link, Cmd::ReadSerial, {});
+    link.vars.RxPos = 0;
+}
+
+void CheckSend(Link& link) {
     RequireIdleLink(link.vars);
     const std::string serial = C(link, Ctl::EditNewSerial).Caption();
     const bool ascii = std::all_of(serial.begin(), serial.end(), [](char ch) {
@@ -287,6 +416,11 @@ void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) 
     // box would take the number and the chain would stop right after it.
     if (EditionOf(serial) == '\0') throw LinkError(kSerialEditionRequired);
     CheckSendValues(link, EditionOf(serial));
+}
+
+void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) {
+    CheckSend(link);
+    const std::string serial = C(link, Ctl::EditNewSerial).Caption();
     if (beforeFirstByte) beforeFirstByte();
     link.vars.Verifying = true;
     link.vars.Sent.clear();

@@ -62,6 +62,15 @@ void Download(Link& link);
 // not start with an edition character, or when CheckSendValues finds a bad value.
 // `beforeFirstByte` runs once every check has passed; what it throws stops the send.
 void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte = {});
+// The checks of "Send" without writing: an idle link, a serial number of 8 characters
+// that starts with an edition character, and every value storable (CheckSendValues). Throws
+// LinkError.
+void CheckSend(Link& link);
+// Reads the box behind the port without touching the tables: its serial number into
+// vars.PortSerial, and with `copy` its maps and configuration into vars.DownloadedFile, in
+// the dialect of the box's own edition. vars.ReadingEnded tells when the last answer came.
+// Throws LinkError while another exchange is in progress.
+void ReadBoxAside(Link& link, bool copy);
 // The last download of the box as a tuning file's bytes; empty unless it brought both the
 // image and the configuration.
 std::vector<uint8_t> DownloadedTuningFile(const Variables& vars);
@@ -98,6 +107,14 @@ void ResetExchange(Variables& vars);
 // live stream, which has no deadline).
 std::string AnswerOverdue(
     Link& link, std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+// A command of the send chain that writes to the box.
+bool IsSendWrite(uint8_t code);
+// The message for an answer that did not come during a send (`overdue`, as AnswerOverdue
+// gave it, for the command `asked`): after a write, what the box took, what it may or may
+// not have stored and what was not sent, and the backup to restore it from; after the last
+// write, that the send is not verified.
+std::string SendOverdueText(const std::string& overdue, const Variables& vars, uint8_t asked,
+                            const std::string& backup);
 // The message for a command whose answer did not come within `deadline`.
 std::string NoAnswerText(uint8_t code, std::chrono::microseconds deadline);
 // What a refused command says.

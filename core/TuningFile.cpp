@@ -52,6 +52,8 @@ void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path
     file.close();
 
     std::copy(bytes.begin(), bytes.end(), vars.RxBuffer.begin() + 1);
+    // The tables now come from the file, not from a box.
+    vars.TablesSerial.clear();
     uint16_t cursor = 0;
     if (size == kTuningFileSize3) {
         DecodeImage3(form, vars.RxBuffer, cursor);

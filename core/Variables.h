@@ -85,6 +85,23 @@ struct Variables {
     // first character is the edition; empty means no box has been read yet.
     std::string BoxSerial;
 
+    // A read of the box that leaves the tables as they are: its serial number only (when the
+    // port came back), or also its maps and configuration into DownloadedFile (the copy a
+    // send backs up before it writes).
+    enum class SideRead : uint8_t { None, Identity, Copy };
+    SideRead Reading = SideRead::None;
+    // The side read that ended with its last answer, for whoever waits for it (taken and
+    // reset by the caller).
+    SideRead ReadingEnded = SideRead::None;
+    // The box behind the port as read on this connection; empty while unknown.
+    std::string PortSerial;
+    // The box whose download filled the tables; empty when they came from a file.
+    std::string TablesSerial;
+    // The edition the exchange speaks: the box's own during a side read, else the tables'.
+    char LinkEdition() const {
+        return Reading != SideRead::None ? EditionOf(PortSerial) : Edition();
+    }
+
     // Program clipboard: channel tables indexed column * 4 + row, the fuel row by column.
     std::array<std::string, 68> ClipCH1{};
     std::array<std::string, 68> ClipCH2{};

@@ -90,9 +90,12 @@ void Connection::Open(const QString& name) {
     name_ = port_->PortName();
     byIdLink_ = ByIdLink(name_);
     ResetExchange(vars_);
-    // A backup is made only of what was downloaded from the box on this connection.
+    // A backup is made only of what was read from the box on this connection.
     vars_.DownloadedSerial.clear();
     vars_.DownloadedFile.clear();
+    vars_.PortSerial.clear();
+    sendPending_ = false;
+    halfWritten_ = false;
     bytesWritten_ = bytesRead_ = 0;
     shownSerial_.clear();
     serialReported_ = false;
@@ -132,10 +135,67 @@ void Connection::Download() {
     AfterExchangeStep();
 }
 
-void Connection::Send() {
+void Connection::Send(bool otherBoxAgreed) {
     if (vars_.LiveDraining) TakeWaitingLiveMessage();
-    SendSerialNumber(link_, [this] { WriteBackup(); });
+    StartSend(otherBoxAgreed);
     AfterExchangeStep();
+}
+
+void Connection::StartSend(bool otherBoxAgreed, bool afterRead) {
+    // Every check first: a send that would be refused reads nothing either.
+    CheckSend(link_);
+    const bool copied = !DownloadedTuningFile(vars_).empty() && !vars_.PortSerial.empty() &&
+                        vars_.DownloadedSerial == vars_.PortSerial;
+    if (!copied && afterRead) {
+        throw LinkError(vars_.PortSerial.empty() || EditionOf(vars_.PortSerial) == '\0'
+                            ? "The box behind " + name_.toStdString() +
+                                  " reported no serial number of a known edition (\"" +
+                                  vars_.PortSerial + "\"). Nothing was sent."
+                            : "The box could not be read before the send. Nothing was sent.");
+    }
+    if (!copied) {
+        ReadBoxAside(link_, true);
+        sendPending_ = true;
+        otherBoxAgreed_ = otherBoxAgreed;
+        SetStatus(QStringLiteral("Reading the box before the send..."));
+        return;
+    }
+    if (!otherBoxAgreed && !vars_.TablesSerial.empty() && vars_.TablesSerial != vars_.PortSerial) {
+        SetStatus(StatusText());
+        emit OtherBoxBeforeSend(QString::fromStdString(vars_.TablesSerial),
+                                QString::fromStdString(vars_.PortSerial));
+        return;
+    }
+    SendSerialNumber(link_, [this] { WriteBackup(); });
+}
+
+void Connection::SideReadEnded(Variables::SideRead kind) {
+    if (kind == Variables::SideRead::Copy && std::exchange(sendPending_, false)) {
+        try {
+            StartSend(otherBoxAgreed_, true);
+        } catch (const std::exception& error) {
+            SetStatus(StatusText());
+            Report(error);
+        }
+        return;
+    }
+    if (kind != Variables::SideRead::Identity) return;
+    serialReported_ = false;
+    const std::string before = std::exchange(serialBeforeLoss_, std::string());
+    const std::string now = vars_.PortSerial;
+    shownSerial_ = now;
+    if (!before.empty() && !now.empty() && now != before) {
+        const QString text =
+            QStringLiteral(
+                "Another box is behind %1 now: %2, before %3. Download it before "
+                "you send.")
+                .arg(name_, QString::fromStdString(now), QString::fromStdString(before));
+        SetStatus(text);
+        emit Failed(text);
+        return;
+    }
+    SetStatus(QStringLiteral("Reconnected to %1: box %2 is back. Nothing was sent.")
+                  .arg(name_, QString::fromStdString(now)));
 }
 
 QString Connection::BackupFolder() {
@@ -162,6 +222,7 @@ void Connection::WriteBackup() {
                             .toStdString());
     }
     qCDebug(lcLink, "%10.3f ms  backup %s", TraceTime(), qPrintable(path));
+    lastBackup_ = path;
     pruneBackups_ = true;
     SetStatus(QStringLiteral("Backup of box %1 written to %2").arg(serial, path));
 }
@@ -211,6 +272,7 @@ QString Connection::StatusText() const {
     QString text = QStringLiteral("Connected to %1").arg(name_);
     if (!shownSerial_.empty())
         text += QStringLiteral(", box %1").arg(QString::fromStdString(shownSerial_));
+    if (halfWritten_) text += QStringLiteral(". ") + QString::fromLatin1(kHalfWrittenText);
     return text;
 }
 
@@ -226,6 +288,9 @@ void Connection::CommandWritten(uint8_t code, size_t bytes) {
 
 void Connection::FrameReceived(const FrameEvent& frame) {
     if (frame.kind == FrameKind::SerialReport) serialReported_ = true;
+    // The box's content has been read whole since it may have been half-written.
+    if (frame.kind == FrameKind::Configuration && vars_.Reading == Variables::SideRead::None)
+        halfWritten_ = false;
     if (frame.kind == FrameKind::LiveSample) emit LiveSampleReceived(frame.live);
     qCDebug(lcLink, "%10.3f ms  framed %-14s 0x%02X, %zu bytes", TraceTime(),
             FrameKindName(frame.kind), frame.code, frame.size);
@@ -311,6 +376,10 @@ void Connection::PruneBackups() {
 }
 
 void Connection::AfterExchangeStep() {
+    if (const auto ended = std::exchange(vars_.ReadingEnded, Variables::SideRead::None);
+        ended != Variables::SideRead::None) {
+        SideReadEnded(ended);
+    }
     ArmDeadline();
     if (vars_.LiveShowDue && !liveShow_.isActive()) liveShow_.start(kLiveShowMs);
     // Old backups go a moment after the send's exchanges are over, not on its way.
@@ -321,11 +390,13 @@ void Connection::AfterExchangeStep() {
     const auto outcome = std::exchange(vars_.VerifyOutcome, Variables::Verification::None);
     if (outcome == Variables::Verification::Verified) {
         serialReported_ = false;
-        shownSerial_ = vars_.BoxSerial;
+        shownSerial_ = vars_.PortSerial;
+        halfWritten_ = false;
         SetStatus(QString::fromLatin1(kVerifiedText));
     } else if (outcome == Variables::Verification::Failed) {
         serialReported_ = false;
-        shownSerial_ = vars_.BoxSerial;
+        shownSerial_ = vars_.PortSerial;
+        halfWritten_ = false;
         SetStatus(StatusText());
         qCDebug(lcLink, "%10.3f ms  verify failed: %zu differences", TraceTime(),
                 vars_.Differences.size());
@@ -342,8 +413,8 @@ void Connection::AfterExchangeStep() {
     }
     if (serialReported_) {
         serialReported_ = false;
-        shownSerial_ = vars_.BoxSerial;
-        SetStatus(StatusText());
+        shownSerial_ = vars_.PortSerial;
+        if (vars_.Reading == Variables::SideRead::None) SetStatus(StatusText());
     }
     NoteIdle();
     NoteStream();
@@ -388,12 +459,28 @@ void Connection::ArmDeadline() {
 void Connection::OnDeadline() {
     // An answer that came while the window was busy is taken first.
     ReadAvailable();
-    const std::string message = AnswerOverdue(link_);
+    // What was under way, before the overdue answer resets it.
+    const Variables::SideRead reading = vars_.Reading;
+    const bool sending = vars_.Verifying;
+    const uint8_t asked = vars_.AskedCommand;
+    std::string message = AnswerOverdue(link_);
     if (message.empty()) {
         ArmDeadline();
         return;
     }
     qCDebug(lcLink, "%10.3f ms  overdue: %s", TraceTime(), message.c_str());
+    const bool sendWaited = std::exchange(sendPending_, false);
+    if (reading == Variables::SideRead::Identity) {
+        // The box that came back does not answer yet: the status bar keeps the reconnect.
+        NoteIdle();
+        return;
+    }
+    if (sendWaited) message += " Nothing was sent.";
+    if (sending) {
+        message = SendOverdueText(message, vars_, asked, lastBackup_.toStdString());
+        halfWritten_ = halfWritten_ || IsSendWrite(asked);
+    }
+    SetStatus(StatusText());
     NoteIdle();
     emit Failed(QString::fromStdString(message));
 }
@@ -441,10 +528,22 @@ void Connection::TryReconnect() {
         name_ = wanted;
         ResetExchange(vars_);
         lostReason_.clear();
+        // The box behind the port may be another one now: what was read before is no copy
+        // of it, and its serial number is read (a read: nothing is written).
+        serialBeforeLoss_ = !vars_.PortSerial.empty() ? vars_.PortSerial : vars_.TablesSerial;
+        vars_.PortSerial.clear();
+        vars_.DownloadedSerial.clear();
+        vars_.DownloadedFile.clear();
+        shownSerial_.clear();
         qCDebug(lcLink, "%10.3f ms  reconnected to %s", TraceTime(), qPrintable(candidate));
         SetStatus(
             QStringLiteral("Reconnected to %1: the port came back. Nothing was sent.").arg(name_));
         emit Reconnected();
+        try {
+            ReadBoxAside(link_, false);
+        } catch (const std::exception&) {
+        }
+        AfterExchangeStep();
         return;
     }
 }

@@ -50,7 +50,12 @@ class Connection : public QObject, private LinkTrace {
 
     // The user's commands (core's routines of the same names); they throw LinkError.
     void Download();
-    void Send();
+    // "Send". Before the first byte the box behind the port is read on this connection, into
+    // a copy aside from the tables, unless this connection has read it whole already: the
+    // backup is of the box being written. When the tables came from another box than the
+    // one behind the port, OtherBoxBeforeSend is raised and nothing is written, unless
+    // `otherBoxAgreed` (the user was asked and said yes).
+    void Send(bool otherBoxAgreed = false);
     void SelectProgram(int n);
     void SwitchDynoLog();
 
@@ -60,6 +65,11 @@ class Connection : public QObject, private LinkTrace {
 
     // What the status bar says about the connection now.
     QString StatusText() const;
+    // The path of the last backup written before a send, empty before the first.
+    QString LastBackup() const { return lastBackup_; }
+    // A send stopped after its first write: the box may hold part of it.
+    bool HalfWritten() const { return halfWritten_; }
+    static constexpr const char* kHalfWrittenText = "The box may be half-written.";
 
     // Bytes written to and read from the port since it was opened, for a progress figure.
     uint64_t BytesMoved() const { return bytesWritten_ + bytesRead_; }
@@ -77,6 +87,9 @@ class Connection : public QObject, private LinkTrace {
     void StatusChanged(const QString& text);
     // A send's read-back differs from what it wrote: one line per difference.
     void VerifyFailed(const QString& report);
+    // "Send" found another box behind the port than the one the tables came from; nothing
+    // was written. Send(true) goes ahead.
+    void OtherBoxBeforeSend(const QString& tablesSerial, const QString& boxSerial);
     // Nothing waits for an answer any more: a chain or command ended, failed or was cut off.
     void Idle();
     // One live message, as it was framed, before the tables take it. Every message of the
@@ -104,6 +117,19 @@ class Connection : public QObject, private LinkTrace {
 
     void ReadAvailable();
     void AfterExchangeStep();
+    // Starts "Send" as Send says, without the step's bookkeeping; `afterRead` once the side
+    // read for it has ended.
+    void StartSend(bool otherBoxAgreed, bool afterRead = false);
+    // What follows a side read that has ended: the send it was made for, or the word on the
+    // box found behind a port that came back.
+    void SideReadEnded(Variables::SideRead kind);
+    // A send waits for its side read of the box; whether the user agreed to another box.
+    bool sendPending_ = false;
+    bool otherBoxAgreed_ = false;
+    // The box known behind the port before it was lost, to tell another box when it is back.
+    std::string serialBeforeLoss_;
+    QString lastBackup_;
+    bool halfWritten_ = false;
     void ArmDeadline();
     void OnDeadline();
     void OnLost(const QString& reason);

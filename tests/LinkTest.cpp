@@ -815,3 +815,69 @@ TEST(Verify, ChainThatStopsBeforeItsReadBackGivesNoVerdict) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read of the box aside from the tables: in the dialect of the box behind the port, which
+// may be of the other edition; the tables, the serial label and the tables' box stay.
+TEST(SideRead, ReadsTheBoxInItsOwnDialectAndLeavesTheTables) {
+    struct Row {
+        const char* name;
+        bool copy;
+        std::vector<uint8_t> codes;
+        size_t copied;  // bytes of the tuning-file copy
+    };
+    const Row rows[] = {
+        {"IdentityOnly", false, {Cmd::ReadSerial}, 0},
+        {"Copy", true, {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadConfig2}, 2305},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LinkFixture f;
+        Download(f.link);
+        f.Converse(BoxAnswers('3'));
+        const std::string tablesSerial = f.vars.TablesSerial;
+        const std::string label = f.form.ControlByName(Ctl::LabelSerial).Caption();
+        f.form.Program(2, PT::CH1).SetCell(3, 1, "1234");
+        BoxAnswers other('2');
+        other.serial = "29999999";
+        ReadBoxAside(f.link, row.copy);
+        EXPECT_EQ(f.Converse(other), row.codes);
+        EXPECT_EQ(f.vars.PortSerial, "29999999");
+        EXPECT_EQ(f.vars.TablesSerial, tablesSerial);
+        EXPECT_EQ(f.vars.Edition(), '3') << "the tables' edition";
+        EXPECT_EQ(f.form.ControlByName(Ctl::LabelSerial).Caption(), label);
+        EXPECT_EQ(f.form.Program(2, PT::CH1).Cell(3, 1), "1234");
+        EXPECT_EQ(DownloadedTuningFile(f.vars).size(), row.copied);
+        EXPECT_EQ(f.vars.Reading, Variables::SideRead::None);
+        EXPECT_EQ(f.vars.Awaiting, 0);
+    }
+}
+
+// An answer overdue during a send: what the box took, what it may not have stored, what
+// was not sent, and the backup to restore it from.
+TEST(SendOverdue, SaysWhatTheBoxMayHold) {
+    Variables vars;
+    vars.BoxSerial = "30012345";
+    const std::string overdue = NoAnswerText(Cmd::WriteConfig3, std::chrono::milliseconds(500));
+    EXPECT_EQ(SendOverdueText(overdue, vars, Cmd::WriteConfig3, "/b/30012345-1.bin"),
+              "The box did not answer the configuration sent to it within 0.5 s. The box may be "
+              "half-written: it took the serial number and the maps; the configuration may or "
+              "may not have been stored; the start time and the pedal response were not sent. "
+              "What it held before the send is in the backup \"/b/30012345-1.bin\": open that "
+              "file and send it to restore the box, or send again.");
+    EXPECT_EQ(SendOverdueText(NoAnswerText(Cmd::ReadSerial, std::chrono::milliseconds(500)), vars,
+                              Cmd::ReadSerial, ""),
+              "The box did not answer the request for its serial number within 0.5 s. The box "
+              "took every value of the send, but its read-back did not come, so the send is not "
+              "verified. Download to check what the box holds.");
+    vars.BoxSerial = "20012345";
+    EXPECT_NE(SendOverdueText(NoAnswerText(Cmd::WriteSerial, std::chrono::milliseconds(500)), vars,
+                              Cmd::WriteSerial, "")
+                  .find("the new serial number within 0.5 s. The box may be half-written: the "
+                        "serial number may or may not have been stored; the maps, the "
+                        "configuration and the start time were not sent. Send again"),
+              std::string::npos);
+}
+
+}  // namespace

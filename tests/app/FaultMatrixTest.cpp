@@ -2,8 +2,10 @@
 // with the box misbehaving in one way per row. Every row says what the user sees; each
 // checks that the window stays usable, that no table is left half-decoded and that the
 // chain can be run again once the box behaves.
+#include <QDir>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -230,16 +232,24 @@ class FaultMatrix : public testing::Test {
     const Codes& Expected(Chain chain) const {
         return chain == Chain::Send ? sendChain : downloadChain;
     }
-    // Runs a whole chain and waits until the window has handled its last answer.
-    void RunChain(Chain chain) {
+    // Runs a whole chain and waits until the window has handled its last answer; `first`
+    // are the commands the box receives before the chain's own.
+    void RunChain(Chain chain, const Codes& first = {}) {
         Click(chain);
-        const size_t count = Expected(chain).size();
+        Codes expected = first;
+        expected.insert(expected.end(), Expected(chain).begin(), Expected(chain).end());
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return box->Received().size() >= count && form->Vars().Awaiting == 0; }, 30000))
+            [&] { return box->Received().size() >= expected.size() && form->Vars().Awaiting == 0; },
+            30000))
             << "the chain stalled after " << box->Received().size() << " commands, "
             << form->Vars().RxPos << " bytes collected, " << form->ApdComPort1->BytesAvailable()
             << " left unread in the port";
-        EXPECT_EQ(Received(), Expected(chain));
+        EXPECT_EQ(Received(), expected);
+    }
+    // What a send reads of the box before it writes, when this connection has not read it.
+    Codes CopyRead() const {
+        return {Cmd::ReadSerial, serial[0] == '3' ? Cmd::ReadImage3 : Cmd::ReadImage2,
+                serial[0] == '3' ? Cmd::ReadConfig3 : Cmd::ReadConfig2};
     }
     // Waits until the box has received `codes`, then a moment more in which the window
     // could write a further command if it were going to.
@@ -438,14 +448,34 @@ TEST_P(ChainStops, WhereTheBoxFallsSilent) {
         << "no message when the answer was overdue";
     ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
     const QString what = QString::fromLatin1(FindCommand(row.stopsAt)->what);
+    // A send that stops after its first write says what the box may hold, not the port.
+    const QString after = row.chain == Chain::Download ? QStringLiteral(
+                                                             "Check that the right port is chosen "
+                                                             "and that the box is powered\\.$")
+                          : IsSendWrite(row.stopsAt)
+                              ? QStringLiteral(
+                                    "The box may be half-written: .* may or may not "
+                                    "have been stored.* What it held before the send "
+                                    "is in the backup \".*/backups/%1-.*\\.bin\": "
+                                    "open that file and send it to restore the box, "
+                                    "or send again\\.$")
+                                    .arg(QString::fromStdString(serial))
+                              : QStringLiteral(
+                                    "The box took every value of the send, but its "
+                                    "read-back did not come, so the send is not "
+                                    "verified\\. Download to check what the box "
+                                    "holds\\.$");
     EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^The box did not answer %1 within \\d\\.\\d s\\. "
-                                          "Check that the right port is chosen and "
-                                          "that the box is powered\\.$")
-                               .arg(QRegularExpression::escape(what)))
+        QRegularExpression(QStringLiteral("^The box did not answer %1 within \\d\\.\\d s\\. ")
+                               .arg(QRegularExpression::escape(what)) +
+                           after)
             .match(errors[0])
             .hasMatch())
         << errors[0].toStdString();
+    const bool halfWritten = row.chain == Chain::Send && IsSendWrite(row.stopsAt);
+    EXPECT_EQ(form->StatusBar1->currentMessage().endsWith(Connection::kHalfWrittenText),
+              halfWritten)
+        << form->StatusBar1->currentMessage().toStdString();
     EXPECT_EQ(Received(), through);
     EXPECT_TRUE(form->ButtonDownload->isEnabled());
     EXPECT_TRUE(form->ButtonSend->isEnabled());
@@ -458,6 +488,10 @@ TEST_P(ChainStops, WhereTheBoxFallsSilent) {
     box->SetFaults({});
     ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
     if (row.chain == Chain::Send) {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000))
+            << "a whole send ends the half-written state: "
+            << form->StatusBar1->currentMessage().toStdString();
         for (int part = 0; part < kParts; ++part) {
             SCOPED_TRACE(kPartNames[part]);
             EXPECT_TRUE(SamePart(stopped, edited, part));
@@ -790,7 +824,8 @@ TEST_P(LostConnection, DisconnectsOnceAndConnectsToTheNewPort) {
     ASSERT_TRUE(form->ApdComPort1->IsOpen()) << errors.join('\n').toStdString();
     ExpectConnectedState();
     EXPECT_EQ(form->LabelConnPort->text().toInt(), TApdComPort::NumberAtEnd(newPort));
-    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
+    // A send on the new connection reads the box first, for its backup.
+    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain, row.chain == Chain::Send ? CopyRead() : Codes{}));
     if (row.chain == Chain::Send) {
         for (int part = 0; part < kParts; ++part) {
             SCOPED_TRACE(kPartNames[part]);
@@ -867,12 +902,23 @@ TEST_P(PortComesBack, ReconnectsByItselfAndKeepsTheTables) {
     EXPECT_TRUE(form->StatusBar1->currentMessage().startsWith("Reconnected to " + port))
         << form->StatusBar1->currentMessage().toStdString();
     for (int part = 0; part < kParts; ++part) EXPECT_TRUE(SamePart(Snap(), stopped, part));
+    // The box behind the port is read, its serial number only; nothing is written.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return form->StatusBar1->currentMessage() ==
+                   QStringLiteral("Reconnected to %1: box %2 is back. Nothing was sent.")
+                       .arg(port, QString::fromStdString(box->Contents().serial));
+        },
+        2000))
+        << form->StatusBar1->currentMessage().toStdString();
     QTest::qWait(200);
-    EXPECT_TRUE(box->Received().empty()) << "nothing is sent until the user asks";
+    EXPECT_EQ(Received(), Codes{Cmd::ReadSerial}) << "nothing is written until the user asks";
     EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    for (int part = 0; part < kParts; ++part) EXPECT_TRUE(SamePart(Snap(), stopped, part));
 
+    // A send reads the box first, on this connection, for its backup.
     box->SetFaults({});
-    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain));
+    ASSERT_NO_FATAL_FAILURE(RunChain(row.chain, row.chain == Chain::Send ? CopyRead() : Codes{}));
     EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
 }
 
@@ -957,5 +1003,83 @@ TEST_P(PortRefused, MessageThenConnectsLater) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultPort, PortRefused, testing::ValuesIn(kPortRows), RowName);
+
+}  // namespace
+
+namespace {
+
+// The port comes back with another box behind it: the tool reads that box's serial number
+// (a read, nothing written) and says so. A send of tables that came from the first box asks
+// first, naming both, and writes nothing on No; on Yes the backup is of the box written,
+// read on this connection, not of the first box.
+TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    QStringList questions;
+    bool answer = false;
+    SetQuestionPresenter([&](const QString&, const QString& question) {
+        questions << question;
+        return answer;
+    });
+    linkDir = std::make_unique<TempDir>();
+    serial = "31234567";
+    StartBox(serial);
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(port));
+    downloadChain = CodesOf(DownloadChain('3'));
+    sendChain = CodesOf(SendChain('3'));
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Download));
+    EditTables();
+
+    // Unplugged; another box comes back under the same link.
+    Unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ApdComPort1->IsOpen(); }, 5000));
+    const BoxContents other = OtherContents(serial);
+    box->SetContents(other);
+    box->ClearLogs();
+    ASSERT_TRUE(box->Start()) << box->LastError();
+    ASSERT_EQ(PlugIn(), port);
+    const QString said = QStringLiteral(
+                             "Another box is behind %1 now: 30098765, before 31234567. Download "
+                             "it before you send.")
+                             .arg(port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusBar1->currentMessage() == said; }, 5000))
+        << form->StatusBar1->currentMessage().toStdString();
+    EXPECT_EQ(errors.constLast(), said);
+    EXPECT_EQ(Received(), Codes{Cmd::ReadSerial}) << "only its serial number was read";
+    EXPECT_EQ(form->LabelSerial->text(), "BOX serial: 31234567 (Stellix)") << "the tables' box";
+
+    // Send: the box is read aside for its copy, then the question; No writes nothing.
+    box->ClearLogs();
+    form->ButtonSend->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !questions.isEmpty(); }, 5000));
+    EXPECT_TRUE(
+        questions[0].contains("The tables come from box 31234567, but box 30098765 is "
+                              "behind " +
+                              port))
+        << questions[0].toStdString();
+    QTest::qWait(200);
+    EXPECT_EQ(Received(), (Codes{Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3}));
+    EXPECT_TRUE(QDir(Connection::BackupFolder()).entryList({"*.bin"}).isEmpty());
+    EXPECT_EQ(form->ProgramGrid(3, PT::CH2).Cell(5, 1), "-1234") << "the tables stay";
+
+    // Yes: the backup holds box 30098765 as it was, and the box gets the tables.
+    answer = true;
+    questions.clear();
+    ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Send));
+    EXPECT_EQ(questions.size(), 1);
+    const QStringList backups = QDir(Connection::BackupFolder()).entryList({"*.bin"});
+    ASSERT_EQ(backups.size(), 1) << backups.join(' ').toStdString();
+    EXPECT_TRUE(backups[0].startsWith("30098765-")) << backups[0].toStdString();
+    QFile backup(Connection::BackupFolder() + "/" + backups[0]);
+    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+    const std::vector<uint8_t> image = other.EditionImage();
+    EXPECT_EQ(backup.read(3744), QByteArray(reinterpret_cast<const char*>(image.data()), 3744));
+    EXPECT_EQ(box->Contents().serial, "31234567");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000));
+    SetQuestionPresenter({});
+    qputenv("XDG_DATA_HOME", previous);
+}
 
 }  // namespace

@@ -521,6 +521,51 @@ TEST_F(BoxWindowTest, BackupThatCannotBeWrittenStopsTheSend) {
     qputenv("XDG_DATA_HOME", previous);
 }
 
+// Tables from a file sent to a box this connection has not read: the box is read first,
+// aside from the tables, and its backup holds what it held, not the tables.
+TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    StartBox("30012345");
+    const BoxContents before = box->Contents();
+    std::vector<uint8_t> held = before.EditionImage();
+    for (uint16_t value : before.config) {
+        held.push_back(static_cast<uint8_t>(value >> 8));
+        held.push_back(static_cast<uint8_t>(value & 0xFF));
+    }
+    // A tuning file whose maps differ from the box's in every byte.
+    std::vector<uint8_t> tune = held;
+    for (size_t k = 0; k < 3744; ++k) tune[k] ^= 0x11;
+    const QString path = data.path() + "/tune.bin";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(tune.data()), static_cast<qint64>(tune.size()));
+    file.close();
+    TForm1::SetFileChooser([&](QFileDialog*) { return path; });
+    form->ButtonOpenFile->click();
+    TForm1::SetFileChooser({});
+    Connect();
+    form->EditNewSerial->setText("30012345");
+    form->ButtonSend->click();
+    const std::vector<uint8_t> read = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3};
+    ASSERT_TRUE(WaitForChain(read.size() + SendChain('3').size()));
+    const std::vector<uint8_t> codes = Codes();
+    EXPECT_EQ(std::vector<uint8_t>(codes.begin(), codes.begin() + 3), read);
+    const QStringList backups = QDir(Connection::BackupFolder()).entryList({"*.bin"});
+    ASSERT_EQ(backups.size(), 1);
+    QFile backup(Connection::BackupFolder() + "/" + backups[0]);
+    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+    const QByteArray bytes = backup.readAll();
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), held) << "the box as it was";
+    EXPECT_EQ(box->Contents().EditionImage(),
+              std::vector<uint8_t>(tune.begin(), tune.begin() + 3744));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    qputenv("XDG_DATA_HOME", previous);
+}
+
 // The send's read-back is held against what it wrote: a clean send says so in the status
 // bar; a box that stores a byte wrongly gets the list, and the differing cells are marked.
 TEST_F(BoxWindowTest, SendIsVerifiedAgainstTheReadBack) {
