@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "BackupStore.h"
 #include "Conversions.h"
 #include "SaveFile.h"
 #include "TuningFile.h"
@@ -198,28 +199,19 @@ void Connection::SideReadEnded(Variables::SideRead kind) {
                   .arg(name_, QString::fromStdString(now)));
 }
 
-QString Connection::BackupFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/corvane-zel/backups");
-}
-
 void Connection::WriteBackup() {
     const std::vector<uint8_t> bytes = DownloadedTuningFile(vars_);
     if (bytes.empty() || vars_.DownloadedSerial.empty()) return;
-    const QString folder = BackupFolder();
     const QString serial = QString::fromStdString(vars_.DownloadedSerial);
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString path = QStringLiteral("%1/%2-%3.bin").arg(folder, serial, stamp);
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = QStringLiteral("%1/%2-%3-%4.bin").arg(folder, serial, stamp).arg(n);
+    QString path;
     try {
-        if (!QDir().mkpath(folder)) throw FileError("the folder cannot be made");
-        SaveFileAtomically(path, bytes);
+        path = BackupStore::Write(serial, bytes);
     } catch (const FileError& error) {
-        throw LinkError(QStringLiteral("Cannot write the backup of box %1 to \"%2\" (%3). Nothing "
-                                       "was sent.")
-                            .arg(serial, path, QString::fromStdString(error.what()))
-                            .toStdString());
+        throw LinkError(
+            QStringLiteral("Cannot write the backup of box %1 to \"%2\" (%3). Nothing "
+                           "was sent.")
+                .arg(serial, BackupStore::Folder(), QString::fromStdString(error.what()))
+                .toStdString());
     }
     qCDebug(lcLink, "%10.3f ms  backup %s", TraceTime(), qPrintable(path));
     lastBackup_ = path;
@@ -368,13 +360,6 @@ void Connection::Report(const std::exception& error) {
     emit Failed(QString::fromStdString(error.what()));
 }
 
-void Connection::PruneBackups() {
-    // The newest are kept; the names sort by box and time, so the age comes from the files.
-    const QFileInfoList backups =
-        QDir(BackupFolder()).entryInfoList({QStringLiteral("*.bin")}, QDir::Files, QDir::Time);
-    for (qsizetype k = kBackupsKept; k < backups.size(); ++k) QFile::remove(backups[k].filePath());
-}
-
 void Connection::AfterExchangeStep() {
     if (const auto ended = std::exchange(vars_.ReadingEnded, Variables::SideRead::None);
         ended != Variables::SideRead::None) {
@@ -385,7 +370,7 @@ void Connection::AfterExchangeStep() {
     // Old backups go a moment after the send's exchanges are over, not on its way.
     if (pruneBackups_ && vars_.Awaiting == 0) {
         pruneBackups_ = false;
-        QTimer::singleShot(200, this, &Connection::PruneBackups);
+        QTimer::singleShot(200, this, &BackupStore::Prune);
     }
     const auto outcome = std::exchange(vars_.VerifyOutcome, Variables::Verification::None);
     if (outcome == Variables::Verification::Verified) {

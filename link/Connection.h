@@ -59,10 +59,6 @@ class Connection : public QObject, private LinkTrace {
     void SelectProgram(int n);
     void SwitchDynoLog();
 
-    // Where the backups of a box go before a send overwrites it.
-    static QString BackupFolder();
-    static constexpr int kBackupsKept = 100;
-
     // What the status bar says about the connection now.
     QString StatusText() const;
     // The path of the last backup written before a send, empty before the first.
@@ -138,7 +134,6 @@ class Connection : public QObject, private LinkTrace {
     void ShowLive();
     void SetStatus(const QString& text);
     void WriteBackup();
-    void PruneBackups();
     void Report(const std::exception& error);
     double TraceTime() const;
 

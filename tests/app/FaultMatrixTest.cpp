@@ -16,6 +16,7 @@
 #include <memory>
 #include <ostream>
 
+#include "BackupStore.h"
 #include "BoxSimulator.h"
 #include "Functions.h"
 #include "TestSupport.h"
@@ -1060,7 +1061,7 @@ TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
         << questions[0].toStdString();
     QTest::qWait(200);
     EXPECT_EQ(Received(), (Codes{Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3}));
-    EXPECT_TRUE(QDir(Connection::BackupFolder()).entryList({"*.bin"}).isEmpty());
+    EXPECT_TRUE(QDir(BackupStore::Folder()).entryList({"*.bin"}).isEmpty());
     EXPECT_EQ(form->ProgramGrid(3, PT::CH2).Cell(5, 1), "-1234") << "the tables stay";
 
     // Yes: the backup holds box 30098765 as it was, and the box gets the tables.
@@ -1068,10 +1069,10 @@ TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
     questions.clear();
     ASSERT_NO_FATAL_FAILURE(RunChain(Chain::Send));
     EXPECT_EQ(questions.size(), 1);
-    const QStringList backups = QDir(Connection::BackupFolder()).entryList({"*.bin"});
+    const QStringList backups = QDir(BackupStore::Folder()).entryList({"*.bin"});
     ASSERT_EQ(backups.size(), 1) << backups.join(' ').toStdString();
     EXPECT_TRUE(backups[0].startsWith("30098765-")) << backups[0].toStdString();
-    QFile backup(Connection::BackupFolder() + "/" + backups[0]);
+    QFile backup(BackupStore::Folder() + "/" + backups[0]);
     ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
     const std::vector<uint8_t> image = other.EditionImage();
     EXPECT_EQ(backup.read(3744), QByteArray(reinterpret_cast<const char*>(image.data()), 3744));

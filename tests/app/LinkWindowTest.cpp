@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 
+#include "BackupStore.h"
 #include "BoxSimulator.h"
 #include "Functions.h"
 #include "TestSupport.h"
@@ -452,7 +453,7 @@ TEST_F(BoxWindowTest, SendBacksUpTheDownloadedBoxFirst) {
     QTemporaryDir data;
     const QByteArray previous = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-    const QString folder = Connection::BackupFolder();
+    const QString folder = BackupStore::Folder();
     ASSERT_TRUE(folder.startsWith(data.path()));
     ASSERT_TRUE(QDir().mkpath(folder));
     // 100 older backups of another box; the oldest goes.
@@ -552,9 +553,9 @@ TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
     ASSERT_TRUE(WaitForChain(read.size() + SendChain('3').size()));
     const std::vector<uint8_t> codes = Codes();
     EXPECT_EQ(std::vector<uint8_t>(codes.begin(), codes.begin() + 3), read);
-    const QStringList backups = QDir(Connection::BackupFolder()).entryList({"*.bin"});
+    const QStringList backups = QDir(BackupStore::Folder()).entryList({"*.bin"});
     ASSERT_EQ(backups.size(), 1);
-    QFile backup(Connection::BackupFolder() + "/" + backups[0]);
+    QFile backup(BackupStore::Folder() + "/" + backups[0]);
     ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
     const QByteArray bytes = backup.readAll();
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), held) << "the box as it was";
