@@ -126,6 +126,13 @@ void NoteDownload(Variables& vars, const FrameEvent& frame) {
         case FrameKind::SerialReport:
             vars.DownloadedSerial = vars.PortSerial;
             vars.DownloadedFile.clear();
+            vars.DownloadedStartTime = vars.DownloadedPedal = -1;
+            break;
+        case FrameKind::StartTime:
+            vars.DownloadedStartTime = payload[0];
+            break;
+        case FrameKind::PedalResponse:
+            vars.DownloadedPedal = payload[0];
             break;
         case FrameKind::Image:
             vars.DownloadedFile.assign(payload, payload + frame.size - 1);
@@ -148,7 +155,8 @@ std::string ReportedSerial(const Variables& vars) {
 }
 
 // An answer of a side read: kept aside, the tables untouched; after the serial number the
-// copy goes on with the reads of the box's own edition for its maps and its configuration.
+// copy goes on with the reads of the box's own edition for what a send writes: its maps,
+// configuration, start time and (3 channels) pedal response.
 void HandleSideAnswer(Link& link, const FrameEvent& frame) {
     Variables& vars = link.vars;
     vars.Awaiting = 0;
@@ -156,15 +164,26 @@ void HandleSideAnswer(Link& link, const FrameEvent& frame) {
     if (frame.kind == FrameKind::SerialReport) vars.PortSerial = ReportedSerial(vars);
     NoteDownload(vars, frame);
     const char edition = EditionOf(vars.PortSerial);
-    if (vars.Reading == Variables::SideRead::Copy && edition != '\0' &&
-        (frame.kind == FrameKind::SerialReport || frame.kind == FrameKind::Image)) {
+    if (vars.Reading == Variables::SideRead::Copy && edition != '\0') {
         const bool three = edition == '3';
-        WriteCommand(link,
-                     frame.kind == FrameKind::SerialReport
-                         ? (three ? Cmd::ReadImage3 : Cmd::ReadImage2)
-                         : (three ? Cmd::ReadConfig3 : Cmd::ReadConfig2),
-                     {});
-        return;
+        uint8_t next = 0;
+        switch (frame.kind) {
+            case FrameKind::SerialReport:
+                next = three ? Cmd::ReadImage3 : Cmd::ReadImage2;
+                break;
+            case FrameKind::Image:
+                next = three ? Cmd::ReadConfig3 : Cmd::ReadConfig2;
+                break;
+            case FrameKind::Configuration:
+                next = Cmd::ReadStartTime;
+                break;
+            case FrameKind::StartTime:
+                next = three ? Cmd::ReadPedal : 0;
+                break;
+            default:
+                break;
+        }
+        if (next != 0) return WriteCommand(link, next, {});
     }
     vars.ReadingEnded = vars.Reading;
     vars.Reading = Variables::SideRead::None;

@@ -51,9 +51,15 @@ void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path
     }
     file.close();
 
-    std::copy(bytes.begin(), bytes.end(), vars.RxBuffer.begin() + 1);
+    DecodeTuningFile(form, vars, bytes);
     // The tables now come from the file, not from a box.
     vars.TablesSerial.clear();
+}
+
+void DecodeTuningFile(FormControls& form, Variables& vars, const std::vector<uint8_t>& bytes) {
+    const size_t size = bytes.size();
+    if (size != kTuningFileSize3 && size != kTuningFileSize2) return;
+    std::copy(bytes.begin(), bytes.end(), vars.RxBuffer.begin() + 1);
     uint16_t cursor = 0;
     if (size == kTuningFileSize3) {
         DecodeImage3(form, vars.RxBuffer, cursor);

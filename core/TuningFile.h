@@ -23,6 +23,10 @@ class FileError : public std::runtime_error {
 // changes nothing and throws FileError.
 void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path);
 
+// Decodes a tuning file's bytes (of either size; others change nothing) into the tables, as
+// LoadTuningFile does once it has read them.
+void DecodeTuningFile(FormControls& form, Variables& vars, const std::vector<uint8_t>& bytes);
+
 // A value of the tables that differs from a tuning file: its place and the file's text.
 // `program` 1..9 names a program table; 0 the configuration row.
 struct FileDifference {

@@ -62,6 +62,9 @@ struct Variables {
     // arrived; a connection opened afresh clears it.
     std::string DownloadedSerial;
     std::vector<uint8_t> DownloadedFile;
+    // The start time and pedal response it read; -1 while not read.
+    int DownloadedStartTime = -1;
+    int DownloadedPedal = -1;
 
     // The send in progress: what it wrote, by command code, until its read-back has been
     // compared with it; the differences found so far; and how the last send ended, for

@@ -5,6 +5,7 @@
 #include "BoxImage.h"
 #include "Conversions.h"
 #include "LinkSupport.h"
+#include "SendPreview.h"
 #include "TestSupport.h"
 #include "TuningFile.h"
 #include "Verify.h"
@@ -829,7 +830,10 @@ TEST(SideRead, ReadsTheBoxInItsOwnDialectAndLeavesTheTables) {
     };
     const Row rows[] = {
         {"IdentityOnly", false, {Cmd::ReadSerial}, 0},
-        {"Copy", true, {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadConfig2}, 2305},
+        {"Copy",
+         true,
+         {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadConfig2, Cmd::ReadStartTime},
+         2305},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -878,6 +882,38 @@ TEST(SendOverdue, SaysWhatTheBoxMayHold) {
                         "serial number may or may not have been stored; the maps, the "
                         "configuration and the start time were not sent. Send again"),
               std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// What a send would change on the box against what was read from it: one line per value.
+TEST(SendPreview, ListsEveryValueTheSendWouldChange) {
+    LinkFixture f;
+    Download(f.link);
+    BoxAnswers box('3');
+    f.Converse(box);
+    EXPECT_TRUE(SendPreview(f.form, f.vars).empty()) << "the tables as downloaded";
+
+    const std::string was = f.form.Program(1, PT::CH1).Cell(3, 2);
+    f.form.Program(1, PT::CH1).SetCell(3, 2, "1500");
+    f.form.Program(9, PT::Fuel).SetCell(16, 0, "+" + f.form.Program(9, PT::Fuel).Cell(16, 0));
+    const std::string config = f.form.GridByName(Grid::StrGridConfig).Cell(1, 0);
+    f.form.GridByName(Grid::StrGridConfig).SetCell(1, 0, "4321");
+    f.form.ControlByName(Ctl::NumBoxStartTime).SetCaption("3");
+    f.form.ControlByName(Ctl::ComboBoxPedalRes).SetItemIndex(0);
+    f.form.ControlByName(Ctl::EditNewSerial).SetCaption("30012399");
+    const std::string arrow = " \u2192 ";
+    EXPECT_EQ(SendPreview(f.form, f.vars),
+              (std::vector<std::string>{
+                  "Serial number: " + box.serial + arrow + "30012399",
+                  "P1 CH1 PRESS_1 column 3: " + was + arrow + "1500",
+                  "Service Configuration column 2: " + config + arrow + "4321",
+                  "Start time: 7" + arrow + "3",
+                  "Pedal response: Insane" + arrow + "Lazy",
+              }))
+        << "a value written differently but equal (\"+N\") is no change";
 }
 
 }  // namespace

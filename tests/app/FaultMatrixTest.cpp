@@ -249,8 +249,11 @@ class FaultMatrix : public testing::Test {
     }
     // What a send reads of the box before it writes, when this connection has not read it.
     Codes CopyRead() const {
-        return {Cmd::ReadSerial, serial[0] == '3' ? Cmd::ReadImage3 : Cmd::ReadImage2,
-                serial[0] == '3' ? Cmd::ReadConfig3 : Cmd::ReadConfig2};
+        if (serial[0] == '3') {
+            return {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3, Cmd::ReadStartTime,
+                    Cmd::ReadPedal};
+        }
+        return {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadConfig2, Cmd::ReadStartTime};
     }
     // Waits until the box has received `codes`, then a moment more in which the window
     // could write a further command if it were going to.
@@ -1060,7 +1063,7 @@ TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
                               port))
         << questions[0].toStdString();
     QTest::qWait(200);
-    EXPECT_EQ(Received(), (Codes{Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3}));
+    EXPECT_EQ(Received(), CopyRead());
     EXPECT_TRUE(QDir(BackupStore::Folder()).entryList({"*.bin"}).isEmpty());
     EXPECT_EQ(form->ProgramGrid(3, PT::CH2).Cell(5, 1), "-1234") << "the tables stay";
 

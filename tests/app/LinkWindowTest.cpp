@@ -549,10 +549,11 @@ TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
     Connect();
     form->EditNewSerial->setText("30012345");
     form->ButtonSend->click();
-    const std::vector<uint8_t> read = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3};
+    const std::vector<uint8_t> read = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3,
+                                       Cmd::ReadStartTime, Cmd::ReadPedal};
     ASSERT_TRUE(WaitForChain(read.size() + SendChain('3').size()));
     const std::vector<uint8_t> codes = Codes();
-    EXPECT_EQ(std::vector<uint8_t>(codes.begin(), codes.begin() + 3), read);
+    EXPECT_EQ(std::vector<uint8_t>(codes.begin(), codes.begin() + 5), read);
     const QStringList backups = QDir(BackupStore::Folder()).entryList({"*.bin"});
     ASSERT_EQ(backups.size(), 1);
     QFile backup(BackupStore::Folder() + "/" + backups[0]);
