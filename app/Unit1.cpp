@@ -614,7 +614,7 @@ void TForm1::ShowLiveGraph() {
         graph_ = new LiveGraph(*this);
         connect(connection_, &Connection::LiveSampleReceived, graph_, &LiveGraph::AddLive);
         connect(connection_, &Connection::LiveStreamChanged, graph_, &LiveGraph::StreamChanged);
-        connect(connection_, &Connection::Lost, graph_, [this] { graph_->ConnectionLost(); });
+        // A lost connection reaches the graph through ConnectionLost, before any message.
         if (vars_.DynoLogging != 0) graph_->StreamChanged(true);
         // Beside the window, on the same screen as far as it reaches.
         graph_->resize(860, 560);
@@ -782,6 +782,9 @@ void TForm1::ShowDisconnected() {
 }
 
 void TForm1::ConnectionLost(const QString& reason) {
+    // The recording is finished before anything is said, whatever else is connected to the
+    // signal and in whatever order: a message box must not stand before a half-written file.
+    if (graph_ != nullptr) graph_->ConnectionLost();
     Guarded([&] {
         ShowDisconnected();
         ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));

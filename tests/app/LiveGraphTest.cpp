@@ -2,11 +2,14 @@
 // rate, replayed into the dyno log; recordings opened, zoomed and read with the cursor.
 #include <QChart>
 #include <QChartView>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QValueAxis>
 
 #include "BoxSimulator.h"
@@ -153,6 +156,102 @@ TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheConnectionIsLost) {
     EXPECT_TRUE(graph->LabelState->text().endsWith("(the connection was lost)."))
         << graph->LabelState->text().toStdString();
 }
+
+// How the lost connection's message box opens. Inside the application's event loop it is
+// queued to open once the handler has returned; outside any loop (a test that only
+// processes events) it opens at once, inside the handler, as every message box once did.
+enum class BoxOpens { Queued, InTheHandler };
+
+struct LostCase {
+    const char* name;
+    BoxOpens opens;
+};
+
+class LostWhileRecording : public LiveGraphTest, public testing::WithParamInterface<LostCase> {};
+
+// What the window showed and the file held while the message box was open.
+struct AtTheBox {
+    bool seen = false;
+    bool queued = false;
+    QString text;
+    QString state;
+    bool recording = true;
+    uint64_t taken = 0;
+    size_t lines = 0;
+    std::string unreadable;
+};
+
+// Waits for `done` inside an event loop of its own, as the application's would run.
+bool WaitInLoop(const std::function<bool()>& done, int timeoutMs) {
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    check.start();
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+TEST_P(LostWhileRecording, TheFileIsWholeAndSaidBeforeTheMessageOpens) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    const std::string path = dir / "run2.csv";
+    const uint64_t before = RecordInto(*form, *graph, saveAs, path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= before + 5; }, 5000));
+
+    // The real, modal message box from here on: a timer finds it, reads the file and the
+    // window, and closes it.
+    SetErrorPresenter({});
+    AtTheBox at;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || at.seen) return;
+        at.seen = true;
+        at.queued = ErrorMessagePending();
+        at.text = box->text();
+        at.state = graph->LabelState->text();
+        at.recording = graph->Recording();
+        at.taken = form->Vars().LiveMessages - before;
+        try {
+            at.lines = ParseLiveCsv(ReadText(path)).size();
+        } catch (const LiveCsvError& error) {
+            at.unreadable = error.what();
+        }
+        box->accept();
+    });
+    poll.start();
+
+    BoxSimFaults faults;
+    faults.hangUpAfter = 6;  // in the middle of a message
+    faults.hangUpCode = Cmd::LiveData;
+    box->SetFaults(faults);
+    const auto closed = [&] { return at.seen && QApplication::activeModalWidget() == nullptr; };
+    ASSERT_TRUE(GetParam().opens == BoxOpens::Queued ? WaitInLoop(closed, 10000)
+                                                     : QTest::qWaitFor(closed, 10000))
+        << "no message box opened";
+    EXPECT_EQ(at.queued, GetParam().opens == BoxOpens::Queued);
+    EXPECT_TRUE(at.text.startsWith("The connection to the box was lost: "))
+        << at.text.toStdString();
+    EXPECT_FALSE(at.recording);
+    EXPECT_EQ(at.unreadable, "") << "the file was cut off";
+    EXPECT_EQ(at.lines, at.taken);
+    EXPECT_EQ(at.state,
+              QStringLiteral("Recorded %1 messages to run2.csv (the connection was lost).")
+                  .arg(at.taken));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lost, LostWhileRecording,
+                         testing::Values(LostCase{"Queued", BoxOpens::Queued},
+                                         LostCase{"InTheHandler", BoxOpens::InTheHandler}),
+                         [](const testing::TestParamInfo<LostCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheToolCloses) {
     ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
