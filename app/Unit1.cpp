@@ -635,8 +635,7 @@ void TForm1::ButtonOpenFileClick() {
     Guarded([&] {
         const QString name = ChooseFile(FileDialog(false));
         if (name.isEmpty()) return;
-        ClearMarks();
-        history_->Record("Open file", [&] { LoadTuningFile(*this, vars_, name.toStdString()); });
+        OpenTuningFile(name);
     });
 }
 
@@ -644,10 +643,25 @@ void TForm1::FileListBox1DblClick() {
     Guarded([&] {
         QListWidgetItem* item = FileListBox1->currentItem();
         if (item == nullptr || !item->isSelected()) return;
-        ClearMarks();
-        history_->Record("Open file",
-                         [&] { LoadTuningFile(*this, vars_, item->text().toStdString()); });
+        OpenTuningFile(item->text());
     });
+}
+
+void TForm1::OpenTuningFile(const QString& path) {
+    ClearMarks();
+    char fileEdition = '\0';
+    history_->Record("Open file",
+                     [&] { fileEdition = LoadTuningFile(*this, vars_, path.toStdString()); });
+    // The zeros are what the file says, and the next send would write them.
+    if (fileEdition == '2' && vars_.Edition() == '3') {
+        StatusBar1->showMessage(
+            QStringLiteral("%1 is a 2-channel file: CH3 and FUEL% were set to 0; Ctrl+Z takes it "
+                           "back")
+                .arg(QFileInfo(path).fileName()));
+    } else {
+        // A note about an earlier file would speak of tables that are gone.
+        StatusBar1->showMessage(connection_->StatusText());
+    }
 }
 
 void TForm1::ButtonSaveFileClick() {

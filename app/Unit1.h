@@ -248,6 +248,8 @@ class TForm1 : public QMainWindow, public FormControls {
   private:
     void CreateTables();
     void CreateControls();
+    // "Open file" and the file list's double click: one step of the history.
+    void OpenTuningFile(const QString& path);
     void CreateServicePage();
     void CreateProgramPage(int program);
     void WireHandlers();
