@@ -214,7 +214,7 @@ void TForm1::CreateControls() {
     ButtonDynoLog = MakeButton(w, "ButtonDynoLog", "Dyno log ON", 308, 8, 81, 25);
     ButtonDynoLog->setEnabled(false);
 
-    PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, 186, 900, 407);
+    PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, kTopBarHeight, 900, 407);
     PageControl1->setTabPosition(QTabWidget::South);
     PageControl1->setUsesScrollButtons(false);
     CreateServicePage();
@@ -616,15 +616,19 @@ void TForm1::ShowLiveGraph() {
         connect(connection_, &Connection::LiveStreamChanged, graph_, &LiveGraph::StreamChanged);
         // A lost connection reaches the graph through ConnectionLost, before any message.
         if (vars_.DynoLogging != 0) graph_->StreamChanged(true);
-        // Beside the window, on the same screen as far as it reaches.
-        graph_->resize(860, 560);
-        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
-        if (const QScreen* screen = this->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::max(room.left(), std::min(at.x(), room.right() - graph_->width())));
-            at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - graph_->height())));
-        }
-        graph_->move(at);
+        // The graph's frame is not known before the window manager has framed it: it is
+        // taken to be the main window's.
+        const QRect inner = geometry();
+        const QRect outer = frameGeometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        const QPoint tables = content_->mapToGlobal(QPoint(0, kTopBarHeight));
+        const QRect room = screen() != nullptr ? screen()->availableGeometry() : outer;
+        const QRect place = PlaceGraphWindow(
+            outer, tables, QSize(860, 560).grownBy(frame),
+            graph_->minimumSizeHint().expandedTo(graph_->minimumSize()).grownBy(frame), room);
+        graph_->resize(place.size().shrunkBy(frame));
+        graph_->move(place.topLeft());
     }
     graph_->show();
     graph_->raise();

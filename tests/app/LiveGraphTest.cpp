@@ -264,6 +264,56 @@ TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheToolCloses) {
     EXPECT_EQ(ParseLiveCsv(ReadText(dir / "closed.csv")).size(), taken);
 }
 
+// Where the graph's window opens, for a main window framed as 1131 x 790 with a title bar
+// of 22 pixels, a graph framed as 876 x 586 that shrinks to 786 x 540 at the least.
+struct PlaceCase {
+    const char* name;
+    QRect screen;
+    QPoint mainAt;
+    QRect expected;
+    bool offTheTopBar;  // false: the screen leaves no place that keeps off it
+};
+
+void PrintTo(const PlaceCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+const PlaceCase kPlaceCases[] = {
+    {"BesideOnTheRight", {0, 0, 2560, 1440}, {100, 100}, {1239, 100, 876, 586}, true},
+    {"BesideOnTheLeft", {0, 0, 2560, 1440}, {1400, 100}, {516, 100, 876, 586}, true},
+    {"BesideOnASecondScreen", {1280, 0, 2560, 1440}, {1300, 40}, {2439, 40, 876, 586}, true},
+    // The screen where the fault was met: the graph once opened over the live labels.
+    {"OverTheTablesOn1280x1024", {0, 0, 1280, 1024}, {75, 117}, {75, 325, 876, 586}, true},
+    {"OverTheTablesShrunkToTheBottom", {0, 0, 1280, 1024}, {75, 260}, {75, 468, 876, 556}, true},
+    {"OverTheTablesKeptOnTheScreen", {0, 0, 1280, 1024}, {-200, 117}, {0, 325, 876, 586}, true},
+    {"OnASmallScreen", {0, 0, 800, 600}, {-165, -84}, {0, 60, 800, 540}, false},
+};
+
+class PlaceRows : public testing::TestWithParam<PlaceCase> {};
+
+TEST_P(PlaceRows, TheGraphOpensBesideOrBelowTheTopBarOnTheScreen) {
+    const PlaceCase& row = GetParam();
+    const QRect main(row.mainAt, QSize(1131, 790));
+    const QPoint tables = row.mainAt + QPoint(0, 22 + TForm1::kTopBarHeight);
+    const QRect topBar(main.topLeft(), QPoint(main.right(), tables.y() - 1));
+    const QRect place =
+        PlaceGraphWindow(main, tables, QSize(876, 586), QSize(786, 540), row.screen);
+    EXPECT_EQ(place, row.expected);
+    if (row.offTheTopBar) {
+        EXPECT_FALSE(place.intersects(topBar)) << "over the top bar";
+        EXPECT_TRUE(row.screen.contains(place)) << "off the screen";
+    } else {
+        EXPECT_TRUE(row.screen.intersected(place).width() >= 786 &&
+                    row.screen.intersected(place).height() >= 540)
+            << "the least size is not on the screen";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Graph, PlaceRows, testing::ValuesIn(kPlaceCases),
+                         [](const testing::TestParamInfo<PlaceCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(LiveGraphTest, ARecordingOpenedIsZoomedAndReadAndABadOneIsRefused) {
     // 100 s of a run, program 1 then 4 then 0.
     const std::string good = dir / "good.csv";
