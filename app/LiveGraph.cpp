@@ -63,6 +63,27 @@ double Seconds(const LiveRecord& record) {
 
 }  // namespace
 
+QRect PlaceGraphWindow(const QRect& mainFrame, QPoint tables, QSize wanted, QSize minimum,
+                       const QRect& screen) {
+    // Apart from the main window by as much as a window manager's shadow.
+    constexpr int kGap = 8;
+    QSize size = wanted.boundedTo(screen.size()).expandedTo(minimum);
+    const auto onScreen = [&](QPoint at) {
+        at.setX(std::clamp(at.x(), screen.left(),
+                           std::max(screen.left(), screen.right() + 1 - size.width())));
+        at.setY(std::clamp(at.y(), screen.top(),
+                           std::max(screen.top(), screen.bottom() + 1 - size.height())));
+        return QRect(at, size);
+    };
+    const int right = mainFrame.right() + 1 + kGap;
+    if (right + size.width() - 1 <= screen.right()) return onScreen({right, mainFrame.top()});
+    const int left = mainFrame.left() - kGap - size.width();
+    if (left >= screen.left()) return onScreen({left, mainFrame.top()});
+    const int below = screen.bottom() + 1 - tables.y();
+    size.setHeight(std::max(minimum.height(), std::min(size.height(), below)));
+    return onScreen(tables);
+}
+
 // The chart's view: the cursor follows the mouse; on a recording the wheel zooms the time
 // around the mouse and a drag zooms into the time it spans (a right click zooms out).
 class GraphView : public QChartView {

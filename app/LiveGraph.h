@@ -5,6 +5,7 @@
 // to a CSV file; "Open recording…" shows a recorded run whole, to zoom and to read with a
 // cursor, and can replay it into the dyno log.
 #include <QElapsedTimer>
+#include <QRect>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -26,6 +27,14 @@ class QPushButton;
 class QValueAxis;
 class TForm1;
 class GraphView;
+
+// Where the graph's window goes, as its frame's rectangle on the screen: beside the main
+// window's frame where the screen has room on either side, level with its top; else over
+// the main window's tables, from their top left corner `tables` (just below the top bar),
+// shrunk down to `minimum` as far as the screen's bottom demands. It lies on the screen as
+// far as `minimum` fits there.
+QRect PlaceGraphWindow(const QRect& mainFrame, QPoint tables, QSize wanted, QSize minimum,
+                       const QRect& screen);
 
 class LiveGraph : public QWidget {
     Q_OBJECT

@@ -214,7 +214,7 @@ void TForm1::CreateControls() {
     ButtonDynoLog = MakeButton(w, "ButtonDynoLog", "Dyno log ON", 308, 8, 81, 25);
     ButtonDynoLog->setEnabled(false);
 
-    PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, 186, 900, 407);
+    PageControl1 = Place(new QTabWidget(w), "PageControl1", 8, kTopBarHeight, 900, 407);
     PageControl1->setTabPosition(QTabWidget::South);
     PageControl1->setUsesScrollButtons(false);
     CreateServicePage();
@@ -615,17 +615,21 @@ void TForm1::ShowLiveGraph() {
         graph_ = new LiveGraph(*this);
         connect(connection_, &Connection::LiveSampleReceived, graph_, &LiveGraph::AddLive);
         connect(connection_, &Connection::LiveStreamChanged, graph_, &LiveGraph::StreamChanged);
-        connect(connection_, &Connection::Lost, graph_, [this] { graph_->ConnectionLost(); });
+        // A lost connection reaches the graph through ConnectionLost, before any message.
         if (vars_.DynoLogging != 0) graph_->StreamChanged(true);
-        // Beside the window, on the same screen as far as it reaches.
-        graph_->resize(860, 560);
-        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
-        if (const QScreen* screen = this->screen()) {
-            const QRect room = screen->availableGeometry();
-            at.setX(std::max(room.left(), std::min(at.x(), room.right() - graph_->width())));
-            at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - graph_->height())));
-        }
-        graph_->move(at);
+        // The graph's frame is not known before the window manager has framed it: it is
+        // taken to be the main window's.
+        const QRect inner = geometry();
+        const QRect outer = frameGeometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        const QPoint tables = content_->mapToGlobal(QPoint(0, kTopBarHeight));
+        const QRect room = screen() != nullptr ? screen()->availableGeometry() : outer;
+        const QRect place = PlaceGraphWindow(
+            outer, tables, QSize(860, 560).grownBy(frame),
+            graph_->minimumSizeHint().expandedTo(graph_->minimumSize()).grownBy(frame), room);
+        graph_->resize(place.size().shrunkBy(frame));
+        graph_->move(place.topLeft());
     }
     graph_->show();
     graph_->raise();
@@ -636,8 +640,7 @@ void TForm1::ButtonOpenFileClick() {
     Guarded([&] {
         const QString name = ChooseFile(FileDialog(false));
         if (name.isEmpty()) return;
-        ClearMarks();
-        history_->Record("Open file", [&] { LoadTuningFile(*this, vars_, name.toStdString()); });
+        OpenTuningFile(name);
     });
 }
 
@@ -645,10 +648,25 @@ void TForm1::FileListBox1DblClick() {
     Guarded([&] {
         QListWidgetItem* item = FileListBox1->currentItem();
         if (item == nullptr || !item->isSelected()) return;
-        ClearMarks();
-        history_->Record("Open file",
-                         [&] { LoadTuningFile(*this, vars_, item->text().toStdString()); });
+        OpenTuningFile(item->text());
     });
+}
+
+void TForm1::OpenTuningFile(const QString& path) {
+    ClearMarks();
+    char fileEdition = '\0';
+    history_->Record("Open file",
+                     [&] { fileEdition = LoadTuningFile(*this, vars_, path.toStdString()); });
+    // The zeros are what the file says, and the next send would write them.
+    if (fileEdition == '2' && vars_.Edition() == '3') {
+        StatusBar1->showMessage(
+            QStringLiteral("%1 is a 2-channel file: CH3 and FUEL% were set to 0; Ctrl+Z takes it "
+                           "back")
+                .arg(QFileInfo(path).fileName()));
+    } else {
+        // A note about an earlier file would speak of tables that are gone.
+        StatusBar1->showMessage(connection_->StatusText());
+    }
 }
 
 void TForm1::ButtonSaveFileClick() {
@@ -783,6 +801,9 @@ void TForm1::ShowDisconnected() {
 }
 
 void TForm1::ConnectionLost(const QString& reason) {
+    // The recording is finished before anything is said, whatever else is connected to the
+    // signal and in whatever order: a message box must not stand before a half-written file.
+    if (graph_ != nullptr) graph_->ConnectionLost();
     Guarded([&] {
         ShowDisconnected();
         ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));

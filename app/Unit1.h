@@ -57,6 +57,9 @@ class TForm1 : public QMainWindow, public FormControls {
     static constexpr const char* kWebsite = "https://zel-tuning.example/";
     static constexpr int kContentWidth = 1110;
     static constexpr int kContentHeight = 725;
+    // The layout's top bar, above the tables: the connection's buttons, the live labels,
+    // "Dyno log" and the program buttons. Windows of the tool's own keep off it.
+    static constexpr int kTopBarHeight = 186;
 
     explicit TForm1(QWidget* owner = nullptr);
     ~TForm1() override;
@@ -248,6 +251,8 @@ class TForm1 : public QMainWindow, public FormControls {
   private:
     void CreateTables();
     void CreateControls();
+    // "Open file" and the file list's double click: one step of the history.
+    void OpenTuningFile(const QString& path);
     void CreateServicePage();
     void CreateProgramPage(int program);
     void WireHandlers();

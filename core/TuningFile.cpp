@@ -27,7 +27,7 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path) {
+char LoadTuningFile(FormControls& form, Variables& vars, const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error || !fs::exists(status)) FailOpen(path, "the file does not exist.");
@@ -64,11 +64,11 @@ void DecodeTuningFile(FormControls& form, Variables& vars, const std::vector<uin
     if (size == kTuningFileSize3) {
         DecodeImage3(form, vars.RxBuffer, cursor);
         DecodeConfigRow(vars.RxBuffer, form.GridByName(Grid::StrGridConfig), cursor);
-    } else {
-        DecodeImage2(form, vars.RxBuffer, cursor);
-        form.GridByName(Grid::StrGridConfig)
-            .SetCell(0, 0, IntToText(vars.RxBuffer[kTuningFileSize2]));
+        return '3';
     }
+    DecodeImage2(form, vars.RxBuffer, cursor);
+    form.GridByName(Grid::StrGridConfig).SetCell(0, 0, IntToText(vars.RxBuffer[kTuningFileSize2]));
+    return '2';
 }
 
 std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
@@ -91,9 +91,7 @@ std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char editi
     copy(form.GridByName(Grid::StrGridConfig), file.GridByName(Grid::StrGridConfig));
 
     auto vars = std::make_unique<Variables>();
-    LoadTuningFile(file, *vars, path);
-    std::error_code error;
-    const char fileEdition = fs::file_size(path, error) == kTuningFileSize3 ? '3' : '2';
+    const char fileEdition = LoadTuningFile(file, *vars, path);
     if ((edition == '2' || edition == '3') && edition != fileEdition) {
         FailOpen(path, std::string("it is a tuning file of the ") + fileEdition +
                            "-channel box, and the tables hold the maps of a " + edition +

@@ -19,9 +19,10 @@ class FileError : public std::runtime_error {
 };
 
 // Reads the file into RxBuffer from byte 1 on and decodes it into the tables (and the
-// configuration row). A file that is not a regular readable file of one of the two sizes
-// changes nothing and throws FileError.
-void LoadTuningFile(FormControls& form, Variables& vars, const std::string& path);
+// configuration row); returns the file's edition, '2' or '3'. A 2-channel file holds no CH3
+// and FUEL%: their cells become "0". A file that is not a regular readable file of one of
+// the two sizes changes nothing and throws FileError.
+char LoadTuningFile(FormControls& form, Variables& vars, const std::string& path);
 
 // Decodes a tuning file's bytes (of either size; others change nothing) into the tables, as
 // LoadTuningFile does once it has read them.

@@ -28,7 +28,7 @@ TEST(TuningFile, ThreeChannelSaveOpenRoundTripIsExact) {
 
     MemoryForm back;
     Variables vars;
-    LoadTuningFile(back, vars, dir / "a.bin");
+    EXPECT_EQ(LoadTuningFile(back, vars, dir / "a.bin"), '3');
     EXPECT_EQ(AllProgramTexts(back), AllProgramTexts(form));
     for (int k = 0; k < 16; ++k) {
         EXPECT_EQ(back.GridByName(Grid::StrGridConfig).Cell(k, 0),
@@ -53,7 +53,7 @@ TEST(TuningFile, TwoChannelFileFillsCh1Ch2AndOnlyTheFirstConfigCell) {
     FillConfig(back);
     for (int n = 1; n <= 9; ++n) back.Program(n, PT::CH1).SetCell(3, 2, "changed");
     Variables vars;
-    LoadTuningFile(back, vars, dir / "two.bin");
+    EXPECT_EQ(LoadTuningFile(back, vars, dir / "two.bin"), '2');
     for (int n = 1; n <= 9; ++n) {
         EXPECT_EQ(back.Program(n, PT::CH1).Cell(3, 2), ValueAt(n, 0, 3, 2));
         EXPECT_EQ(back.Program(n, PT::CH2).Cell(16, 3), ValueAt(n, 1, 16, 3));

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QListView>
+#include <QListWidget>
+#include <QStatusBar>
 #include <QTest>
 
 #include "Functions.h"
@@ -99,6 +101,85 @@ TEST_F(FilesTest, TwoChannelSaveAndOpenIntoAThreeChannelWindow) {
     EXPECT_EQ(form->GridByName(Grid::StrGridConfig).Cell(1, 0), "keep");
     EXPECT_EQ(form->Vars().BoxSerial, "31234567") << "opening a file leaves the edition";
 }
+
+// Opening a file in a session whose box it does not fit: a 2-channel file holds no CH3 and
+// FUEL%, so their cells become 0 and the next send would write them. The status bar says so,
+// or, for any other file, what it says about the connection.
+struct OpenCase {
+    const char* name;
+    bool fromList;  // the file list's double click, else "Open file"
+    char session;   // the box's edition
+    char file;      // the file's
+    bool said;
+};
+
+void PrintTo(const OpenCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class OpenIntoSession : public FilesTest, public testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenIntoSession, TheStatusBarSaysWhatA2ChannelFileSetTo0AndCtrlZTakesItBack) {
+    const OpenCase& row = GetParam();
+    MemoryForm source;
+    FillDistinct(source);
+    for (int k = 0; k < 16; ++k) source.GridByName(Grid::StrGridConfig).SetCell(k, 0, "9");
+    const std::string fileName = std::string("tune") + row.file + ".bin";
+    WriteBytes(dir / fileName, EncodeTuningFile(source, row.file));
+    // The file list shows and opens the files of the working folder.
+    struct WorkIn {
+        explicit WorkIn(const std::string& folder) {
+            QDir::setCurrent(QString::fromStdString(folder));
+        }
+        ~WorkIn() { QDir::setCurrent(previous); }
+        const QString previous = QDir::currentPath();
+    } workIn(dir.Path().string());
+    form = std::make_unique<TForm1>();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+
+    form->Vars().BoxSerial = row.session == '3' ? "31234567" : "21234567";
+    ApplyEditionLayout(*form, row.session);
+    FillDistinct(*form);
+    for (int n = 1; n <= 9; ++n) {
+        Grid(n, PT::CH1)->SetCell(7, 2, "1");
+        Grid(n, PT::CH3)->SetCell(7, 2, "3");
+    }
+    const auto before = AllProgramTexts(*form);
+    form->StatusBar1->showMessage(QStringLiteral("an earlier note"));
+
+    if (row.fromList) {
+        ASSERT_EQ(form->FileListBox1->count(), 1);
+        QListWidgetItem* item = form->FileListBox1->item(0);
+        QListWidget* list = form->FileListBox1;
+        const QPoint at = list->visualItemRect(item).center();
+        // A view takes a double click on the item its press was on.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    } else {
+        Open(dir / fileName);
+    }
+    ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_EQ(Grid(5, PT::CH1)->Cell(7, 2), ValueAt(5, 0, 7, 2)) << "the file was opened";
+    EXPECT_EQ(Grid(5, PT::CH3)->Cell(7, 2), row.file == '2' ? "0" : ValueAt(5, 2, 7, 2));
+    EXPECT_EQ(form->StatusBar1->currentMessage(),
+              row.said ? QString::fromStdString(fileName +
+                                                " is a 2-channel file: CH3 and FUEL% were set to "
+                                                "0; Ctrl+Z takes it back")
+                       : QStringLiteral("Not connected"));
+
+    QTest::keyClick(Focus(5, PT::CH1, 7, 2), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(AllProgramTexts(*form), before) << "Ctrl+Z takes the whole file back";
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OpenIntoSession,
+    testing::Values(OpenCase{"TwoChannelFileByOpenFile", false, '3', '2', true},
+                    OpenCase{"TwoChannelFileFromTheList", true, '3', '2', true},
+                    OpenCase{"TwoChannelFileInATwoChannelSession", false, '2', '2', false},
+                    OpenCase{"ThreeChannelFile", true, '3', '3', false}),
+    [](const testing::TestParamInfo<OpenCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FilesTest, ChosenNameIsTheNameWritten) {
     form->Vars().BoxSerial = "21234567";

@@ -2,11 +2,14 @@
 // rate, replayed into the dyno log; recordings opened, zoomed and read with the cursor.
 #include <QChart>
 #include <QChartView>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QValueAxis>
 
 #include "BoxSimulator.h"
@@ -154,6 +157,102 @@ TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheConnectionIsLost) {
         << graph->LabelState->text().toStdString();
 }
 
+// How the lost connection's message box opens. Inside the application's event loop it is
+// queued to open once the handler has returned; outside any loop (a test that only
+// processes events) it opens at once, inside the handler, as every message box once did.
+enum class BoxOpens { Queued, InTheHandler };
+
+struct LostCase {
+    const char* name;
+    BoxOpens opens;
+};
+
+class LostWhileRecording : public LiveGraphTest, public testing::WithParamInterface<LostCase> {};
+
+// What the window showed and the file held while the message box was open.
+struct AtTheBox {
+    bool seen = false;
+    bool queued = false;
+    QString text;
+    QString state;
+    bool recording = true;
+    uint64_t taken = 0;
+    size_t lines = 0;
+    std::string unreadable;
+};
+
+// Waits for `done` inside an event loop of its own, as the application's would run.
+bool WaitInLoop(const std::function<bool()>& done, int timeoutMs) {
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    check.start();
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+TEST_P(LostWhileRecording, TheFileIsWholeAndSaidBeforeTheMessageOpens) {
+    ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
+    LiveGraph* graph = OpenGraph();
+    ASSERT_NE(graph, nullptr);
+    const std::string path = dir / "run2.csv";
+    const uint64_t before = RecordInto(*form, *graph, saveAs, path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Vars().LiveMessages >= before + 5; }, 5000));
+
+    // The real, modal message box from here on: a timer finds it, reads the file and the
+    // window, and closes it.
+    SetErrorPresenter({});
+    AtTheBox at;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || at.seen) return;
+        at.seen = true;
+        at.queued = ErrorMessagePending();
+        at.text = box->text();
+        at.state = graph->LabelState->text();
+        at.recording = graph->Recording();
+        at.taken = form->Vars().LiveMessages - before;
+        try {
+            at.lines = ParseLiveCsv(ReadText(path)).size();
+        } catch (const LiveCsvError& error) {
+            at.unreadable = error.what();
+        }
+        box->accept();
+    });
+    poll.start();
+
+    BoxSimFaults faults;
+    faults.hangUpAfter = 6;  // in the middle of a message
+    faults.hangUpCode = Cmd::LiveData;
+    box->SetFaults(faults);
+    const auto closed = [&] { return at.seen && QApplication::activeModalWidget() == nullptr; };
+    ASSERT_TRUE(GetParam().opens == BoxOpens::Queued ? WaitInLoop(closed, 10000)
+                                                     : QTest::qWaitFor(closed, 10000))
+        << "no message box opened";
+    EXPECT_EQ(at.queued, GetParam().opens == BoxOpens::Queued);
+    EXPECT_TRUE(at.text.startsWith("The connection to the box was lost: "))
+        << at.text.toStdString();
+    EXPECT_FALSE(at.recording);
+    EXPECT_EQ(at.unreadable, "") << "the file was cut off";
+    EXPECT_EQ(at.lines, at.taken);
+    EXPECT_EQ(at.state,
+              QStringLiteral("Recorded %1 messages to run2.csv (the connection was lost).")
+                  .arg(at.taken));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lost, LostWhileRecording,
+                         testing::Values(LostCase{"Queued", BoxOpens::Queued},
+                                         LostCase{"InTheHandler", BoxOpens::InTheHandler}),
+                         [](const testing::TestParamInfo<LostCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheToolCloses) {
     ASSERT_NO_FATAL_FAILURE(ConnectAndDownload({}));
     LiveGraph* graph = OpenGraph();
@@ -164,6 +263,56 @@ TEST_F(LiveGraphTest, TheRecordingIsWholeWhenTheToolCloses) {
     form.reset();
     EXPECT_EQ(ParseLiveCsv(ReadText(dir / "closed.csv")).size(), taken);
 }
+
+// Where the graph's window opens, for a main window framed as 1131 x 790 with a title bar
+// of 22 pixels, a graph framed as 876 x 586 that shrinks to 786 x 540 at the least.
+struct PlaceCase {
+    const char* name;
+    QRect screen;
+    QPoint mainAt;
+    QRect expected;
+    bool offTheTopBar;  // false: the screen leaves no place that keeps off it
+};
+
+void PrintTo(const PlaceCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+const PlaceCase kPlaceCases[] = {
+    {"BesideOnTheRight", {0, 0, 2560, 1440}, {100, 100}, {1239, 100, 876, 586}, true},
+    {"BesideOnTheLeft", {0, 0, 2560, 1440}, {1400, 100}, {516, 100, 876, 586}, true},
+    {"BesideOnASecondScreen", {1280, 0, 2560, 1440}, {1300, 40}, {2439, 40, 876, 586}, true},
+    // The screen where the fault was met: the graph once opened over the live labels.
+    {"OverTheTablesOn1280x1024", {0, 0, 1280, 1024}, {75, 117}, {75, 325, 876, 586}, true},
+    {"OverTheTablesShrunkToTheBottom", {0, 0, 1280, 1024}, {75, 260}, {75, 468, 876, 556}, true},
+    {"OverTheTablesKeptOnTheScreen", {0, 0, 1280, 1024}, {-200, 117}, {0, 325, 876, 586}, true},
+    {"OnASmallScreen", {0, 0, 800, 600}, {-165, -84}, {0, 60, 800, 540}, false},
+};
+
+class PlaceRows : public testing::TestWithParam<PlaceCase> {};
+
+TEST_P(PlaceRows, TheGraphOpensBesideOrBelowTheTopBarOnTheScreen) {
+    const PlaceCase& row = GetParam();
+    const QRect main(row.mainAt, QSize(1131, 790));
+    const QPoint tables = row.mainAt + QPoint(0, 22 + TForm1::kTopBarHeight);
+    const QRect topBar(main.topLeft(), QPoint(main.right(), tables.y() - 1));
+    const QRect place =
+        PlaceGraphWindow(main, tables, QSize(876, 586), QSize(786, 540), row.screen);
+    EXPECT_EQ(place, row.expected);
+    if (row.offTheTopBar) {
+        EXPECT_FALSE(place.intersects(topBar)) << "over the top bar";
+        EXPECT_TRUE(row.screen.contains(place)) << "off the screen";
+    } else {
+        EXPECT_TRUE(row.screen.intersected(place).width() >= 786 &&
+                    row.screen.intersected(place).height() >= 540)
+            << "the least size is not on the screen";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Graph, PlaceRows, testing::ValuesIn(kPlaceCases),
+                         [](const testing::TestParamInfo<PlaceCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(LiveGraphTest, ARecordingOpenedIsZoomedAndReadAndABadOneIsRefused) {
     // 100 s of a run, program 1 then 4 then 0.

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QToolTip>
 
 #include "Desktop.h"
 
@@ -32,6 +33,29 @@ QByteArray ReadFile(const QString& path) {
 }
 
 using LinkRows = DesktopTest;
+
+// The tooltip a table cell shows once the pointer rests on it (the pointer comes from the
+// row above, so that the cell's own tooltip is asked for anew).
+QString HoverTip(TStringGrid* grid, int col, int row) {
+    MoveTo(CellCentre(grid, col, row == 0 ? 1 : row - 1));
+    MoveTo(CellCentre(grid, col, row));
+    QString tip;
+    WaitUntil(
+        [&] {
+            tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+            return !tip.isEmpty();
+        },
+        5000);
+    return tip;
+}
+
+// A role of a program table's cell, as the view asks for it.
+QVariant CellRole(TForm1* form, int program, PT table, int col, int row, int role) {
+    return Get([&] {
+        const CellModel& model = form->ProgramGrid(program, table).Model();
+        return model.data(model.index(row, col), role);
+    });
+}
 
 // Every value cell of the nine programs whose text differs from the image's value.
 std::vector<std::string> CellsOtherThan(TForm1* form, const std::vector<uint8_t>& image) {
@@ -191,6 +215,7 @@ TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
     box->SetFaults(wrong);
     box->ClearLogs();
     const std::string sent = Cell(1, PT::CH1, 3, 2);
+    ASSERT_TRUE(ShowPage(4));
     Click(Centre(form->ButtonSend));
 
     const std::optional<Dialog> message = WaitForDialog();
@@ -208,9 +233,85 @@ TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
 
     Key("Return");
     ASSERT_TRUE(WaitForNoDialog()) << "Return did not close the message";
-    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), QString::fromStdString("Sent " + sent + ", box has " + kept));
+    const QString mark = QString::fromStdString("Sent " + sent + ", box has " + kept);
+    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), mark);
     EXPECT_NE(Status(), "Sent and verified.");
     EXPECT_EQ(QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}).size(), 1);
+
+    // The first difference is in sight: its page, its cell current, the box's value in it.
+    EXPECT_EQ(Page(), 1) << "the send started on page 4";
+    EXPECT_EQ(Get([&] {
+                  const TableText& grid = form->ProgramGrid(1, PT::CH1);
+                  return std::make_pair(grid.Col(), grid.Row());
+              }),
+              std::make_pair(3, 2))
+        << "the current cell";
+    EXPECT_EQ(Cell(1, PT::CH1, 3, 2), kept);
+
+    // One Ctrl+Z takes the read-back back: the value as sent, still marked.
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == form; }));
+    Key("ctrl+z");
+    EXPECT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(3, 2) == sent; }))
+        << "Ctrl+Z left " << Cell(1, PT::CH1, 3, 2);
+    EXPECT_EQ(Mark(1, PT::CH1, 3, 2), mark);
+    EXPECT_EQ(HoverTip(Grid(1, PT::CH1), 3, 2), mark);
+    EXPECT_EQ(CellsOtherThan(form, box->Contents().EditionImage()),
+              std::vector<std::string>{"P1 table 0 (3,2): " + sent + " for " + kept})
+        << "the rest as the box holds it: one step was undone, not the download";
+
+    // "Save file" stores what the tables show.
+    Click(Centre(form->ButtonSaveFile));
+    const std::optional<Dialog> chooser = WaitForDialog();
+    ASSERT_TRUE(chooser) << "no file dialog";
+    EXPECT_EQ(chooser->kind, "QFileDialog");
+    Type(Path("after"));
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Path("after.bin")); })) << "no file written";
+    const QByteArray bytes = ReadFile(Path("after.bin"));
+    ASSERT_EQ(bytes.size(), 3776);
+    const std::vector<uint8_t> saved(bytes.begin(), bytes.begin() + 3744);
+    EXPECT_EQ(ImageValue(saved, 1, PT::CH1, 3, 2), sent);
+    EXPECT_EQ(CellsOtherThan(form, saved), std::vector<std::string>{});
+}
+
+TEST_F(LinkRows, AValueTheBoxCannotStoreIsTintedAtOnceAndStopsTheSendBeforeItsFirstByte) {
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    const std::string boxed = BoxValue(1, PT::CH1, 9, 2);
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 9, 2));
+    Type("40000");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(9, 2) == "40000"; }));
+
+    // As soon as it is committed.
+    const QString reason = "The box cannot store this: 40000 is outside -32768 to 32767.";
+    EXPECT_EQ(CellRole(form, 1, PT::CH1, 9, 2, Qt::ToolTipRole).toString(), reason);
+    const QColor tint = CellRole(form, 1, PT::CH1, 9, 2, Qt::BackgroundRole).value<QColor>();
+    EXPECT_TRUE(tint.isValid() && tint.red() > tint.green() + 60 && tint.red() > tint.blue() + 60)
+        << "no red tint: " << tint.name().toStdString();
+    EXPECT_EQ(HoverTip(Grid(1, PT::CH1), 9, 2), reason);
+
+    ASSERT_TRUE(ShowPage(3));
+    box->ClearLogs();
+    Click(Centre(form->ButtonSend));
+    const std::optional<Dialog> message = WaitForDialog();
+    ASSERT_TRUE(message) << "no message";
+    EXPECT_EQ(message->kind, "QMessageBox");
+    EXPECT_EQ(message->text,
+              "P1 CH1 PRESS_1 column 9: 40000 is outside -32768 to 32767. Nothing was sent.");
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog()) << "Return did not close the message";
+    EXPECT_TRUE(box->Received().empty())
+        << "the box received " << box->Received().size() << " commands";
+    EXPECT_EQ(BoxValue(1, PT::CH1, 9, 2), boxed);
+    EXPECT_EQ(Page(), 1) << "the page of the cell";
+    EXPECT_EQ(Get([&] {
+                  const TableText& grid = form->ProgramGrid(1, PT::CH1);
+                  return std::make_pair(grid.Col(), grid.Row());
+              }),
+              std::make_pair(9, 2))
+        << "the current cell";
 }
 
 }  // namespace

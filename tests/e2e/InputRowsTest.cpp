@@ -147,4 +147,107 @@ TEST_F(MessageRows, TypingIntoAnotherCellWhileACellHoldsTextLeavesTheWindowAnswe
     EXPECT_EQ(Cell(1, PT::CH1, 4, 1), "x");
 }
 
+// The texts of P1 CH1's PRESS_1 row, columns 1 to 16.
+std::vector<std::string> PressRow(TForm1* form) {
+    return Get([&] {
+        std::vector<std::string> texts;
+        for (int col = 1; col <= 16; ++col)
+            texts.push_back(form->ProgramGrid(1, PT::CH1).Cell(col, 2));
+        return texts;
+    });
+}
+
+// A real keyboard sends Control down before the key it modifies. While the CORR row, which
+// the charts draw, holds "x", each Ctrl key still edits the PRESS_1 row first; the message
+// that the charts cannot draw "x" comes after, from the key itself.
+TEST_F(MessageRows, CtrlKeysEditACellWhileTheChartsCannotDrawTheRowAbove) {
+    // A value of its own to copy, typed while every key still goes without a message.
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 3, 2));
+    Type("123");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(3, 2) == "123"; }));
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 4, 1));
+    Type("x");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(4, 1) == "x"; }));
+    std::vector<std::string> row(16, "0");
+    row[2] = "123";
+    ASSERT_EQ(PressRow(form), row);
+    TStringGrid* grid = Grid(1, PT::CH1);
+
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 5, 2));
+    Key("ctrl+Up");
+    AnswerConversionMessage("x", "Return", "Ctrl+Up");
+    row[4] = "10";
+    EXPECT_EQ(PressRow(form), row) << "Ctrl+Up";
+
+    ASSERT_TRUE(WaitUntil([&] { return grid->hasFocus(); })) << "the table lost the focus";
+    Key("ctrl+Right");
+    AnswerConversionMessage("x", "Return", "Ctrl+Right");
+    std::fill(row.begin() + 4, row.end(), "10");
+    EXPECT_EQ(PressRow(form), row) << "Ctrl+Right fills the row from the cell on";
+
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 3, 2));
+    Key("ctrl+c");
+    AnswerConversionMessage("x", "Return", "Ctrl+C");
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 2, 2));
+    Key("ctrl+v");
+    AnswerConversionMessage("x", "Return", "Ctrl+V");
+    row[1] = "123";
+    EXPECT_EQ(PressRow(form), row) << "Ctrl+V";
+    EXPECT_EQ(Cell(1, PT::CH1, 4, 1), "x");
+    ASSERT_TRUE(Answering()) << "the window does not answer";
+}
+
+// A text that is no number, typed into a cell and taken back with the real undo keys.
+struct TypedTextCase {
+    const char* name;
+    int row;       // of P1 CH1, column 6
+    bool charted;  // the charts draw the row: a redo that brings the text back says so
+};
+
+void PrintTo(const TypedTextCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+const TypedTextCase kTypedTextCases[] = {
+    {"InTheCorrRow", 1, true},
+    {"InThePressRow", 2, false},
+};
+
+class TypedTextRows : public DesktopTest, public testing::WithParamInterface<TypedTextCase> {};
+
+TEST_P(TypedTextRows, CtrlZTakesItBackWithoutAMessageAndCtrlYBringsItBack) {
+    const TypedTextCase& row = GetParam();
+    const auto cell = [&] { return Cell(1, PT::CH1, 6, row.row); };
+    const std::string was = cell();
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 6, row.row));
+    Type("abc");
+    Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(6, row.row) == "abc"; }));
+    EXPECT_FALSE(WaitForDialog(300)) << "no message as the text is committed";
+
+    Key("ctrl+z");
+    EXPECT_TRUE(
+        WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(6, row.row) == was; }, 3000))
+        << "Ctrl+Z left " << cell();
+    EXPECT_FALSE(WaitForDialog(500)) << "a message after Ctrl+Z";
+
+    Key("ctrl+y");
+    EXPECT_TRUE(
+        WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(6, row.row) == "abc"; }, 3000))
+        << "Ctrl+Y left " << cell();
+    if (row.charted) {
+        AnswerConversionMessage("abc", "Return", "Ctrl+Y");
+    } else {
+        EXPECT_FALSE(WaitForDialog(500)) << "a message after Ctrl+Y";
+    }
+    ASSERT_TRUE(Answering()) << "the window does not answer";
+}
+
+INSTANTIATE_TEST_SUITE_P(Undo, TypedTextRows, testing::ValuesIn(kTypedTextCases),
+                         [](const testing::TestParamInfo<TypedTextCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
