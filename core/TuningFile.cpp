@@ -54,6 +54,7 @@ char LoadTuningFile(FormControls& form, Variables& vars, const std::string& path
     DecodeTuningFile(form, vars, bytes);
     // The tables now come from the file, not from a box.
     vars.TablesSerial.clear();
+    return size == kTuningFileSize3 ? '3' : '2';
 }
 
 void DecodeTuningFile(FormControls& form, Variables& vars, const std::vector<uint8_t>& bytes) {
@@ -64,11 +65,10 @@ void DecodeTuningFile(FormControls& form, Variables& vars, const std::vector<uin
     if (size == kTuningFileSize3) {
         DecodeImage3(form, vars.RxBuffer, cursor);
         DecodeConfigRow(vars.RxBuffer, form.GridByName(Grid::StrGridConfig), cursor);
-        return '3';
+        return;
     }
     DecodeImage2(form, vars.RxBuffer, cursor);
     form.GridByName(Grid::StrGridConfig).SetCell(0, 0, IntToText(vars.RxBuffer[kTuningFileSize2]));
-    return '2';
 }
 
 std::vector<FileDifference> CompareWithTuningFile(FormControls& form, char edition,
