@@ -206,6 +206,80 @@ TEST_F(LinkRows, SendAfterATypedEditIsVerifiedAndBacksUpTheBox) {
         << "the backup holds the box as it was downloaded";
 }
 
+// The port comes back with another box behind it: its message is answered, and "Send" of
+// the first box's tables asks a real question that names both; Return answers No (the
+// default) and writes nothing, Alt+Y sends and backs up the box that is written.
+TEST_F(LinkRows, AnotherBoxBehindThePortIsNamedAndSendAsksFirst) {
+    // The port by a link, as a USB adapter's by-id name: the tool watches it come back.
+    const QString link = Path("ttyBox");
+    ASSERT_TRUE(QFile::link(port, link));
+    port = link;
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+
+    box->Stop();
+    QFile::remove(link);
+    const std::optional<Dialog> lost = WaitForDialog();
+    ASSERT_TRUE(lost) << "no message for the lost connection";
+    EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
+        << lost->text.toStdString();
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    BoxContents other = box->Contents();
+    other.serial = "39999999";
+    for (uint8_t& byte : other.image) byte ^= 0x21;
+    box->SetContents(other);
+    box->ClearLogs();
+    ASSERT_TRUE(box->Start()) << box->LastError();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+
+    const QString said = QStringLiteral(
+                             "Another box is behind %1 now: 39999999, before 30012345. Download "
+                             "it before you send.")
+                             .arg(link);
+    const std::optional<Dialog> another = WaitForDialog(15000);
+    ASSERT_TRUE(another) << "no message for the other box; " << Status().toStdString();
+    EXPECT_EQ(another->text, said);
+    EXPECT_EQ(Status(), said);
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    EXPECT_EQ(Codes(), std::vector<uint8_t>{Cmd::ReadSerial}) << "only its serial number was read";
+
+    // No, by Return: nothing is written, no backup.
+    Click(Centre(form->ButtonSend));
+    std::optional<Dialog> question = WaitForDialog();
+    ASSERT_TRUE(question) << "no question before the send";
+    EXPECT_EQ(question->title, "Another box");
+    EXPECT_TRUE(
+        question->text.contains("The tables come from box 30012345, but box 39999999 is "
+                                "behind " +
+                                link))
+        << question->text.toStdString();
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    EXPECT_FALSE(WaitForDialog(300));
+    for (const uint8_t code : Codes()) EXPECT_FALSE(IsSendWrite(code)) << "wrote " << int(code);
+    EXPECT_TRUE(QDir(Path("corvane-zel/backups")).entryList({"*.bin"}, QDir::Files).isEmpty());
+
+    // Yes: the backup is of box 39999999 as it was; the box gets the tables.
+    box->ClearLogs();
+    Click(Centre(form->ButtonSend));
+    question = WaitForDialog();
+    ASSERT_TRUE(question) << "no question before the send";
+    Key("alt+y");
+    ASSERT_TRUE(WaitForChain(kSend3.size()));
+    EXPECT_TRUE(WaitUntil([&] {
+        return form->StatusBar1->currentMessage() == "Sent and verified.";
+    })) << Status().toStdString();
+    const QStringList backups =
+        QDir(Path("corvane-zel/backups")).entryList({"39999999-*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    const std::vector<uint8_t> image = other.EditionImage();
+    EXPECT_TRUE(ReadFile(Path("corvane-zel/backups/" + backups[0])).left(3744) ==
+                QByteArray(reinterpret_cast<const char*>(image.data()), 3744));
+    EXPECT_EQ(box->Contents().serial, "30012345");
+}
+
 TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
