@@ -171,6 +171,13 @@ void TForm1::CreateControls() {
     StatusBar1->setSizeGripEnabled(false);
     setStatusBar(StatusBar1);
     StatusBar1->showMessage(QStringLiteral("Not connected"));
+    shownStatus_ = QStringLiteral("Not connected");
+    BoxLabel = new QLabel(StatusBar1);
+    BoxLabel->setObjectName(QStringLiteral("BoxLabel"));
+    TablesLabel = new QLabel(StatusBar1);
+    TablesLabel->setObjectName(QStringLiteral("TablesLabel"));
+    StatusBar1->addPermanentWidget(BoxLabel);
+    StatusBar1->addPermanentWidget(TablesLabel);
     // The client area of an outer frame of 1131 x 768 on the system the layout was made for.
     resize(1115, 729 + StatusBar1->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -487,7 +494,7 @@ void TForm1::WireHandlers() {
     connect(ButtonDynoLog, &QPushButton::clicked, this, &TForm1::ButtonDynoLogClick);
     connect(connection_, &Connection::Lost, this, &TForm1::ConnectionLost);
     connect(connection_, &Connection::Idle, this, &TForm1::EndDownloadStep);
-    connect(connection_, &Connection::Reconnected, this, &TForm1::ShowConnected);
+    connect(connection_, &Connection::SessionChanged, this, &TForm1::ShowSession);
     connect(connection_, &Connection::Failed, this,
             [](const QString& message) { ShowError(message); });
     connect(connection_, &Connection::VerifyFailed, this, [this](const QString& report) {
@@ -495,8 +502,6 @@ void TForm1::WireHandlers() {
         ShowError(report, QString::fromLatin1(kVerifyFailedTitle));
     });
     connect(connection_, &Connection::OtherBoxBeforeSend, this, &TForm1::AskToSendToOtherBox);
-    connect(connection_, &Connection::StatusChanged, StatusBar1,
-            [this](const QString& text) { StatusBar1->showMessage(text); });
     connect(ButtonCopyPaste, &QPushButton::clicked, this, &TForm1::ButtonCopyPasteClick);
     connect(ButtonResetLog, &QPushButton::clicked, this, &TForm1::ButtonResetLogClick);
     connect(RadioButtP0, &QRadioButton::clicked, this, &TForm1::RadioButtP0Click);
@@ -776,38 +781,40 @@ void TForm1::ButtonConnectClick() {
         SetLabelText(LabelConnPort, number >= 0 ? QString::number(number) : QStringLiteral("X"));
         if (connection_->IsOpen()) {
             connection_->Close();
-            ShowDisconnected();
             return;
         }
         connection_->Open(ComboBoxComPorts->currentText());
-        ShowConnected();
     });
 }
 
-void TForm1::ShowConnected() {
-    Shape1->SetBrushColor(clLime);
-    ButtonConnect->setText(QStringLiteral("Disconnect"));
-    ButtonDownload->setEnabled(true);
-    ButtonSend->setEnabled(true);
-    ButtonDynoLog->setEnabled(true);
-}
-
-void TForm1::ShowDisconnected() {
-    Shape1->SetBrushColor(clRed);
-    ButtonConnect->setText(QStringLiteral("Connect"));
-    ButtonDownload->setEnabled(false);
-    ButtonSend->setEnabled(false);
-    ButtonDynoLog->setEnabled(false);
+void TForm1::ShowSession() {
+    const SessionState state = connection_->State();
+    using Phase = SessionState::Phase;
+    const bool open = state.phase != Phase::Disconnected && state.phase != Phase::WaitingForPort;
+    Shape1->SetBrushColor(open ? clLime : clRed);
+    ButtonConnect->setText(open ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    ButtonDownload->setEnabled(state.buttons.download);
+    ButtonSend->setEnabled(state.buttons.send);
+    ButtonDynoLog->setEnabled(state.buttons.dynoLog);
+    const bool streaming = state.phase == Phase::Streaming;
+    ButtonDynoLog->setText(streaming ? QStringLiteral("Dyno log OFF")
+                                     : QStringLiteral("Dyno log ON"));
+    Shape2->SetBrushColor(streaming ? clLime : clRed);
+    // The connection's line replaces what the window said last only when it changes.
+    if (state.status != shownStatus_) {
+        shownStatus_ = state.status;
+        StatusBar1->showMessage(state.status);
+    }
+    BoxLabel->setText(open ? BoxText(state.boxSerial) : QString());
+    TablesLabel->setText(OriginText(state.origin, state.changes));
 }
 
 void TForm1::ConnectionLost(const QString& reason) {
     // The recording is finished before anything is said, whatever else is connected to the
     // signal and in whatever order: a message box must not stand before a half-written file.
     if (graph_ != nullptr) graph_->ConnectionLost();
-    Guarded([&] {
-        ShowDisconnected();
-        ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason));
-    });
+    Guarded(
+        [&] { ShowError(QStringLiteral("The connection to the box was lost: %1").arg(reason)); });
 }
 
 void TForm1::ButtonDownloadClick() {

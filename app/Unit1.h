@@ -135,6 +135,8 @@ class TForm1 : public QMainWindow, public FormControls {
     QFileDialog* OpenDialog1 = nullptr;
     TApdComPort* ApdComPort1;  // owned by the connection
     QStatusBar* StatusBar1;    // below the fixed layout: the connection's state
+    QLabel* BoxLabel;          // the status bar's right part: the box behind the port
+    QLabel* TablesLabel;       // ... and where the tables stand
 
     // Inside GroupBox1.
     QCheckBox* CheckBoxCopySend;
@@ -265,8 +267,9 @@ class TForm1 : public QMainWindow, public FormControls {
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();
     void FinishPortScan();
-    void ShowConnected();
-    void ShowDisconnected();
+    // Draws the link's controls and the status bar from the session's state.
+    void ShowSession();
+    QString shownStatus_;
     void ConnectionLost(const QString& reason);
     void CreateHistory();
     void WireTableView(TStringGrid* grid);

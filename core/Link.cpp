@@ -268,7 +268,20 @@ bool ExchangeInProgress(const Variables& vars, std::chrono::steady_clock::time_p
     return vars.Awaiting != 0 && vars.DynoLogging == 0 && now < vars.AnswerDue;
 }
 
+LinkButtons LinkButtonsFor(const Variables& vars, bool open) {
+    const bool free = open && vars.DynoLogging == 0 && !vars.UploadPending;
+    return {free, free, open};
+}
+
+void ShowLinkButtons(FormControls& form, const Variables& vars, bool open) {
+    const LinkButtons buttons = LinkButtonsFor(vars, open);
+    form.ControlByName(Ctl::ButtonDownload).SetEnabled(buttons.download);
+    form.ControlByName(Ctl::ButtonSend).SetEnabled(buttons.send);
+    form.ControlByName(Ctl::ButtonDynoLog).SetEnabled(buttons.dynoLog);
+}
+
 void ResetExchange(Variables& vars) {
+    vars.UploadPending = false;
     vars.Reading = Variables::SideRead::None;
     vars.Awaiting = 0;
     vars.RxPos = 0;
@@ -294,8 +307,7 @@ std::string AnswerOverdue(Link& link, std::chrono::steady_clock::time_point now)
     // The upload's ACK is due from the end of the upload.
     const auto deadline = (upload ? WireTime(1) : WireTime(bytes)) + kAnswerMargin;
     ResetExchange(vars);
-    C(link, Ctl::ButtonDownload).SetEnabled(true);
-    C(link, Ctl::ButtonSend).SetEnabled(true);
+    ShowLinkButtons(link.form, vars, link.port.IsOpen());
     return NoAnswerText(code, std::chrono::duration_cast<std::chrono::microseconds>(deadline));
 }
 
@@ -446,8 +458,8 @@ void SendSerialNumber(Link& link, const std::function<void()>& beforeFirstByte) 
     link.vars.Differences.clear();
     link.vars.FirstDifferentCell = {};
     link.vars.VerifyOutcome = Variables::Verification::None;
-    C(link, Ctl::ButtonDownload).SetEnabled(false);
-    C(link, Ctl::ButtonSend).SetEnabled(false);
+    link.vars.UploadPending = true;
+    ShowLinkButtons(link.form, link.vars, link.port.IsOpen());
     link.vars.BoxSerial = serial;
     WriteCommand(link, Cmd::WriteSerial, std::vector<uint8_t>(serial.begin(), serial.end()));
     link.vars.RxPos = 0;
@@ -472,8 +484,7 @@ void SwitchDynoLog(Link& link) {
         vars.LiveLength = 0;
         C(link, Ctl::ButtonDynoLog).SetCaption("Dyno log OFF");
         C(link, Ctl::Shape2).SetColor(clLime);
-        C(link, Ctl::ButtonDownload).SetEnabled(false);
-        C(link, Ctl::ButtonSend).SetEnabled(false);
+        ShowLinkButtons(link.form, vars, link.port.IsOpen());
         if (edition != '\0') WriteCommand(link, LiveOnCode(edition), {});
         // The two view buttons form one group: checking one unchecks the other.
         const bool p0 = vars.ActiveProgram == 0;
@@ -485,8 +496,7 @@ void SwitchDynoLog(Link& link) {
     } else {
         C(link, Ctl::ButtonDynoLog).SetCaption("Dyno log ON");
         C(link, Ctl::Shape2).SetColor(clRed);
-        C(link, Ctl::ButtonDownload).SetEnabled(true);
-        C(link, Ctl::ButtonSend).SetEnabled(true);
+        ShowLinkButtons(link.form, vars, link.port.IsOpen());
         if (edition != '\0') WriteCommand(link, LiveOffCode(edition), {});
         // A message half received is finished; those the box sent before the switch-off
         // reached it follow.

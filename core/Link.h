@@ -87,6 +87,16 @@ void SelectProgram(Link& link, int n);
 void SwitchDynoLog(Link& link);
 // The image upload of the send chain: code byte, pause, then 32-byte blocks.
 void WriteImage(Link& link);
+// Whether "Download", "Send" and the dyno log switch can be used: all three while the port is
+// open, "Download" and "Send" not while the live stream runs nor while a send waits for the
+// box to take its maps. The one rule for them; ShowLinkButtons writes it to the controls.
+struct LinkButtons {
+    bool download;
+    bool send;
+    bool dynoLog;
+};
+LinkButtons LinkButtonsFor(const Variables& vars, bool open);
+void ShowLinkButtons(FormControls& form, const Variables& vars, bool open);
 // The box's margin on top of the wire time before an awaited answer counts as overdue.
 constexpr std::chrono::milliseconds kAnswerMargin{500};
 // The time `bytes` take on the line at 115200 baud, 10 bits a byte.

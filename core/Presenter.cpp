@@ -6,6 +6,7 @@
 #include "Charts.h"
 #include "Conversions.h"
 #include "DynoLog.h"
+#include "Link.h"
 #include "SentData.h"
 #include "TableLayout.h"
 
@@ -24,8 +25,9 @@ void PresentAck(FormControls& form, Variables& vars, uint8_t answered) {
     switch (answered) {
         case Cmd::WriteImage2:
         case Cmd::WriteImage3:
-            C(form, Ctl::ButtonDownload).SetEnabled(true);
-            C(form, Ctl::ButtonSend).SetEnabled(true);
+            // Only an open port answers.
+            vars.UploadPending = false;
+            ShowLinkButtons(form, vars, true);
             break;
         case Cmd::SelectProgram:
             MarkActiveProgram(form, vars, vars.ActiveProgram);

@@ -20,6 +20,9 @@ struct Variables {
     uint16_t RxPos = 0;
 
     uint8_t DynoLogging = 0;
+    // A send has written its serial number and the box has not yet acknowledged the maps:
+    // "Download" and "Send" wait.
+    bool UploadPending = false;
     // The stream has been switched off and no command written since: the messages the box
     // sent before it read the switch-off are still taken, so none of them is lost.
     bool LiveDraining = false;

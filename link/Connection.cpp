@@ -279,6 +279,11 @@ void Connection::CommandWritten(uint8_t code, size_t bytes) {
 }
 
 void Connection::FrameReceived(const FrameEvent& frame) {
+    if (vars_.Reading == Variables::SideRead::None && frame.kind != FrameKind::LiveSample &&
+        frame.kind != FrameKind::Ack) {
+        const std::span<const uint8_t> chain = DownloadChain(vars_.Edition());
+        if (!chain.empty() && frame.code == chain.back()) tablesRead_ = true;
+    }
     if (frame.kind == FrameKind::SerialReport) serialReported_ = true;
     // The box's content has been read whole since it may have been half-written.
     if (frame.kind == FrameKind::Configuration && vars_.Reading == Variables::SideRead::None)
@@ -396,6 +401,10 @@ void Connection::AfterExchangeStep() {
         liveWatch_.stop();
         if (liveSilenceSaid_) SetStatus(StatusText());
     }
+    if (std::exchange(tablesRead_, false)) {
+        emit TablesReadFromBox(QString::fromStdString(vars_.BoxSerial),
+                               outcome != Variables::Verification::None);
+    }
     if (serialReported_) {
         serialReported_ = false;
         shownSerial_ = vars_.PortSerial;
@@ -403,6 +412,7 @@ void Connection::AfterExchangeStep() {
     }
     NoteIdle();
     NoteStream();
+    NoteSession();
 }
 
 void Connection::NoteStream() {
@@ -481,6 +491,7 @@ void Connection::OnLost(const QString& reason) {
         link_.form.ControlByName(Ctl::ButtonDynoLog).SetCaption("Dyno log ON");
         link_.form.ControlByName(Ctl::Shape2).SetColor(clRed);
     }
+    ShowLinkButtons(link_.form, vars_, false);
     ResetExchange(vars_);
     lostReason_ = reason;
     if (!PseudoTerminal(name_)) {
@@ -555,7 +566,56 @@ void Connection::WatchLiveStream() {
 }
 
 void Connection::SetStatus(const QString& text) {
-    if (text == status_) return;
-    status_ = text;
-    emit StatusChanged(text);
+    if (text != status_) {
+        status_ = text;
+        emit StatusChanged(text);
+    }
+    NoteSession();
+}
+
+SessionState Connection::State() const {
+    SessionState state;
+    state.port = name_;
+    state.status = status_;
+    state.boxSerial = QString::fromStdString(port_->IsOpen() ? vars_.PortSerial : std::string());
+    state.halfWritten = halfWritten_;
+    state.buttons = LinkButtonsFor(vars_, port_->IsOpen());
+    state.origin = origin_;
+    state.changes = changes_;
+    using Phase = SessionState::Phase;
+    if (!port_->IsOpen()) {
+        state.phase = reconnect_.isActive() ? Phase::WaitingForPort : Phase::Disconnected;
+    } else if (vars_.DynoLogging != 0) {
+        state.phase = Phase::Streaming;
+    } else if (vars_.LiveDraining || streamSaid_) {
+        state.phase = Phase::Draining;
+    } else if (vars_.Awaiting != 0 && ExchangeInProgress(vars_)) {
+        state.phase = Phase::Exchange;
+        state.exchange = vars_.Reading != Variables::SideRead::None
+                             ? QStringLiteral("Reading the box")
+                         : vars_.Verifying ? QStringLiteral("Send")
+                                           : QStringLiteral("Download");
+        if (const CommandRow* row = FindCommand(vars_.AskedCommand, vars_.LinkEdition()))
+            state.step = QString::fromLatin1(row->what);
+    } else {
+        state.phase = Phase::Idle;
+    }
+    return state;
+}
+
+void Connection::SetTablesOrigin(const TablesOrigin& origin) {
+    origin_ = origin;
+    NoteSession();
+}
+
+void Connection::SetTablesChanges(int changes) {
+    changes_ = changes;
+    NoteSession();
+}
+
+void Connection::NoteSession() {
+    SessionState now = State();
+    if (now == said_) return;
+    said_ = std::move(now);
+    emit SessionChanged();
 }

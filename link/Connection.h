@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "Link.h"
+#include "Session.h"
 #include "TApdComPort.h"
 
 // The link's trace: every command written and every frame received, with times. Off by
@@ -61,6 +62,12 @@ class Connection : public QObject, private LinkTrace {
 
     // What the status bar says about the connection now.
     QString StatusText() const;
+    // The session as one value; SessionChanged says when any of it changed.
+    SessionState State() const;
+    // Where the tables came from, and how many of their values changed since; the window
+    // says so, for it holds the tables.
+    void SetTablesOrigin(const TablesOrigin& origin);
+    void SetTablesChanges(int changes);
     // The path of the last backup written before a send, empty before the first.
     QString LastBackup() const { return lastBackup_; }
     // A send stopped after its first write: the box may hold part of it.
@@ -71,6 +78,11 @@ class Connection : public QObject, private LinkTrace {
     uint64_t BytesMoved() const { return bytesWritten_ + bytesRead_; }
 
   signals:
+    // Anything of State() changed.
+    void SessionChanged();
+    // A download, or the read-back that ends a send (`afterSend`), has filled the tables
+    // from box `serial`.
+    void TablesReadFromBox(const QString& serial, bool afterSend);
     void Opened();
     void Closed();
     // The port failed or the far end hung up; the port is closed already.
@@ -133,6 +145,12 @@ class Connection : public QObject, private LinkTrace {
     void WatchLiveStream();
     void ShowLive();
     void SetStatus(const QString& text);
+    // Raises SessionChanged when State() differs from what was said last.
+    void NoteSession();
+    SessionState said_;
+    TablesOrigin origin_;
+    int changes_ = 0;
+    bool tablesRead_ = false;
     void WriteBackup();
     void Report(const std::exception& error);
     double TraceTime() const;
