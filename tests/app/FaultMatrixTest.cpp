@@ -439,11 +439,15 @@ TEST_P(ChainStops, WhereTheBoxFallsSilent) {
     Click(row.chain);
     const Codes through = ChainThrough(Expected(row.chain), row.stopsAt);
     ASSERT_NO_FATAL_FAILURE(ExpectChainStandsAfter(through));
-    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    // The state before the answer is overdue; a machine so slow that the deadline has passed
+    // already (the sanitizers' build on a loaded machine) shows only the state after it.
+    if (form->Vars().Awaiting != 0) {
+        EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+        EXPECT_EQ(form->ButtonDownload->isEnabled(), row.buttonsEnabled);
+        EXPECT_EQ(form->ButtonSend->isEnabled(), row.buttonsEnabled);
+    }
     EXPECT_TRUE(Responsive());
     ExpectConnectedState();
-    EXPECT_EQ(form->ButtonDownload->isEnabled(), row.buttonsEnabled);
-    EXPECT_EQ(form->ButtonSend->isEnabled(), row.buttonsEnabled);
     const Snapshot stopped = Snap();
 
     // Once the missing answer is overdue: one message that names it, the chain stays where it
