@@ -83,6 +83,15 @@ void AskYesNo(const QString& title, const QString& question, std::function<void(
     });
 }
 
+bool AskYesNoNow(const QString& title, const QString& question) {
+    if (Asker()) return Asker()(title, question);
+    QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool ErrorMessagePending() {
     return !Pending().isEmpty();
 }

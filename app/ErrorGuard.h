@@ -23,6 +23,9 @@ bool ErrorMessagePending();
 using QuestionPresenter = std::function<bool(const QString& title, const QString& question)>;
 void SetQuestionPresenter(QuestionPresenter presenter);
 void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered);
+// The same question asked at once, for a caller that needs the answer now (a window being
+// closed).
+bool AskYesNoNow(const QString& title, const QString& question);
 
 template <typename Handler>
 void Guarded(Handler&& handler) {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
+#include <QCloseEvent>
+#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -495,6 +497,14 @@ void TForm1::WireHandlers() {
     connect(connection_, &Connection::Lost, this, &TForm1::ConnectionLost);
     connect(connection_, &Connection::Idle, this, &TForm1::EndDownloadStep);
     connect(connection_, &Connection::SessionChanged, this, &TForm1::ShowSession);
+    connect(connection_, &Connection::TablesReadFromBox, this,
+            [this](const QString& serial, bool afterSend) {
+                TakeBaseline(
+                    {TablesOrigin::Kind::Box, serial, QDateTime::currentDateTime(), afterSend});
+            });
+    connect(EditNewSerial, &QLineEdit::textChanged, this, &TForm1::NoteChanges);
+    connect(NumBoxStartTime, &QSpinBox::valueChanged, this, &TForm1::NoteChanges);
+    connect(ComboBoxPedalRes, &QComboBox::currentIndexChanged, this, &TForm1::NoteChanges);
     connect(connection_, &Connection::Failed, this,
             [](const QString& message) { ShowError(message); });
     connect(connection_, &Connection::VerifyFailed, this, [this](const QString& report) {
@@ -662,6 +672,8 @@ void TForm1::OpenTuningFile(const QString& path) {
     char fileEdition = '\0';
     history_->Record("Open file",
                      [&] { fileEdition = LoadTuningFile(*this, vars_, path.toStdString()); });
+    TakeBaseline({TablesOrigin::Kind::File, QFileInfo(path).fileName(),
+                  QDateTime::currentDateTime(), false});
     // The zeros are what the file says, and the next send would write them.
     if (fileEdition == '2' && vars_.Edition() == '3') {
         StatusBar1->showMessage(
@@ -685,7 +697,78 @@ void TForm1::ButtonSaveFileClick() {
         const QString chosen = ChooseFile(FileDialog(true));
         if (chosen.isEmpty()) return;
         SaveFileAtomically(QString::fromStdString(TuningFileName(chosen.toStdString())), bytes);
+        savedTexts_ = TextsDigest();
+        NoteChanges();
     });
+}
+
+QByteArray TForm1::TextsDigest() const {
+    QCryptographicHash digest(QCryptographicHash::Sha1);
+    for (const auto& table : ownedTables_) {
+        for (const QString& text : table->Model().Texts()) {
+            digest.addData(text.toUtf8());
+            digest.addData(QByteArrayView("\0", 1));
+        }
+    }
+    for (const QString& setting : Settings()) digest.addData(setting.toUtf8());
+    return digest.result();
+}
+
+std::array<QString, 3> TForm1::Settings() const {
+    return {EditNewSerial->text(), NumBoxStartTime->cleanText(),
+            QString::number(ComboBoxPedalRes->currentIndex())};
+}
+
+void TForm1::TakeBaseline(const TablesOrigin& origin) {
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) table->Model().SetBaseline();
+    }
+    GridByName(Grid::StrGridConfig).Model().SetBaseline();
+    settingsBaseline_ = Settings();
+    savedTexts_ = TextsDigest();
+    connection_->SetTablesOrigin(origin);
+    NoteChanges();
+}
+
+int TForm1::TablesChanges() const {
+    int changes = 0;
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) changes += table->Model().Changes();
+    }
+    changes += namedTables_[static_cast<size_t>(Grid::StrGridConfig)]->Model().Changes();
+    const std::array<QString, 3> settings = Settings();
+    for (size_t k = 0; k < settings.size(); ++k) {
+        if (settingsBaseline_ && settings[k] != (*settingsBaseline_)[k]) ++changes;
+    }
+    return changes;
+}
+
+void TForm1::NoteChanges() {
+    if (changesDue_) return;
+    // Said once the change is whole: a paste or a download sets many cells.
+    changesDue_ = true;
+    QTimer::singleShot(0, this, [this] {
+        changesDue_ = false;
+        connection_->SetTablesChanges(TablesChanges());
+    });
+}
+
+bool TForm1::UnsavedChanges() const {
+    return TablesChanges() > 0 && TextsDigest() != savedTexts_;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    const int changes = TablesChanges();
+    if (changes > 0 && TextsDigest() != savedTexts_ &&
+        !AskYesNoNow(
+            QStringLiteral("Close"),
+            QStringLiteral("%1 %2 neither sent to the box nor saved. Close anyway?")
+                .arg(changes)
+                .arg(changes == 1 ? QStringLiteral("change is") : QStringLiteral("changes are")))) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TForm1::ButtonSetRPMClick() {
@@ -944,6 +1027,7 @@ void TForm1::CreateHistory() {
                 ShowComparison();
             });
         });
+        connect(&table.text->Model(), &CellModel::changesChanged, this, &TForm1::NoteChanges);
         connect(&table.text->Model(), &CellModel::edited, this,
                 [this, text = table.text](int col, int row, const QString& before,
                                           const QString& after) {

@@ -247,8 +247,17 @@ class TForm1 : public QMainWindow, public FormControls {
     void InterpolateSelection();
     void ColourByValue(bool on);
 
+    // Values changed since the tables came, and not sent.
+    int TablesChanges() const;
+    // There are changes that are neither sent nor saved.
+    bool UnsavedChanges() const;
+    // Tells the session the count of changes, once the change in progress is whole.
+    void NoteChanges();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Asks first when changes are neither sent nor saved.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void CreateTables();
@@ -269,6 +278,15 @@ class TForm1 : public QMainWindow, public FormControls {
     void FinishPortScan();
     // Draws the link's controls and the status bar from the session's state.
     void ShowSession();
+    // The tables and settings as they are now are what came (from a box or a file): the
+    // changes count from here.
+    void TakeBaseline(const TablesOrigin& origin);
+    // The serial number field, the start time and the pedal response, as texts.
+    std::array<QString, 3> Settings() const;
+    QByteArray TextsDigest() const;
+    std::optional<std::array<QString, 3>> settingsBaseline_;
+    QByteArray savedTexts_;  // the digest of the texts last saved, read or opened
+    bool changesDue_ = false;
     QString shownStatus_;
     void ConnectionLost(const QString& reason);
     void CreateHistory();

@@ -167,6 +167,12 @@ class FixedCellDelegate : public QStyledItemDelegate {
                                                    QSize(width, metrics.height()), area);
             painter->setFont(opt.font);
             painter->drawText(QPoint(line.left(), line.top() + metrics.ascent()), text);
+            // A value changed since the table came and not sent: a thin line under it, which
+            // leaves the background to the marks.
+            if (index.data(CellModel::kChangedRole).toBool()) {
+                const int under = line.top() + metrics.ascent() + 2;
+                painter->drawLine(line.left(), under, line.left() + width, under);
+            }
         }
         if (opt.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
@@ -247,6 +253,14 @@ void CellModel::PutText(int col, int row, const QString& text, bool keepMark) {
     if (marksChanged) emit dataChanged(changed, changed, {Qt::BackgroundRole, Qt::ToolTipRole});
     QString& cell = cells_[at];
     if (cell == text) return;
+    if (!baseline_.empty() && !IsFixed(col, row)) {
+        const bool was = cell != baseline_[at];
+        const bool now = text != baseline_[at];
+        if (was != now) {
+            changes_ += now ? 1 : -1;
+            emit changesChanged();
+        }
+    }
     cell = text;
     if (CheckStorable(col, row)) {
         emit dataChanged(changed, changed,
@@ -275,6 +289,27 @@ void CellModel::Mark(int col, int row, const QString& tip) {
     marks_[At(col, row)] = tip;
     const QModelIndex marked = index(row, col);
     emit dataChanged(marked, marked, {Qt::BackgroundRole, Qt::ToolTipRole});
+}
+
+void CellModel::SetBaseline() {
+    SetBaseline(cells_);
+}
+
+void CellModel::SetBaseline(std::vector<QString> texts) {
+    if (texts.size() != cells_.size()) texts.clear();
+    baseline_ = std::move(texts);
+    changes_ = 0;
+    for (int row = 0; row < rows_; ++row) {
+        for (int col = 0; col < cols_; ++col) changes_ += Changed(col, row) ? 1 : 0;
+    }
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1), {kChangedRole});
+    emit changesChanged();
+}
+
+bool CellModel::Changed(int col, int row) const {
+    if (baseline_.empty() || IsFixed(col, row)) return false;
+    const size_t at = At(col, row);
+    return cells_[at] != baseline_[at];
 }
 
 QString CellModel::MarkOf(int col, int row) const {
@@ -319,6 +354,7 @@ QString CellModel::UnstorableReason(int col, int row) const {
 
 QVariant CellModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
+    if (role == kChangedRole) return Changed(index.column(), index.row());
     if ((role == Qt::BackgroundRole || role == Qt::ToolTipRole) && !unstorable_.empty() &&
         unstorable_[At(index.column(), index.row())]) {
         // Above every other colour: a send or a save would refuse this cell.

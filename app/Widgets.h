@@ -84,6 +84,16 @@ class CellModel : public QAbstractTableModel {
     // (highest); marks stay on top. Off at start.
     void SetColourByValue(bool on);
     bool HasMarks() const { return !marks_.empty() || compareDifferences_ > 0; }
+    // The texts the table came with (a download, a send's read-back, a file): a cell whose
+    // text differs from them is changed and not sent, and shows a thin underline.
+    void SetBaseline();
+    void SetBaseline(std::vector<QString> texts);
+    const std::vector<QString>& Baseline() const { return baseline_; }
+    const std::vector<QString>& Texts() const { return cells_; }
+    bool Changed(int col, int row) const;
+    int Changes() const { return changes_; }
+    // The role under which the views ask whether a cell is changed.
+    static constexpr int kChangedRole = Qt::UserRole + 1;
     // The box's range for columns first..last: a cell there whose text the box cannot store
     // (no whole number, or out of range) shows a red tint and says why in its tooltip.
     void SetStoredRange(ValueRange range, int first, int last);
@@ -95,6 +105,8 @@ class CellModel : public QAbstractTableModel {
     void edited(int col, int row, const QString& before, const QString& after);
     // The count of cells that differ from the file they are held against changed.
     void comparisonChanged();
+    // The count of changed cells changed.
+    void changesChanged();
 
   private:
     void PutText(int col, int row, const QString& text, bool keepMark);
@@ -104,6 +116,8 @@ class CellModel : public QAbstractTableModel {
         bool differs;
     };
     std::map<size_t, Comparison> comparisons_;
+    std::vector<QString> baseline_;  // empty: no baseline
+    int changes_ = 0;
     int compareDifferences_ = 0;
     size_t At(int col, int row) const;
     QVariant ValueColour(const QModelIndex& index) const;

@@ -568,6 +568,80 @@ TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
     qputenv("XDG_DATA_HOME", previous);
 }
 
+// The status bar says which box is behind the port and where the tables stand; changed
+// values are underlined; their count follows edits, undo, redo, a send and Open file; closing
+// with changes neither sent nor saved asks first.
+TEST_F(BoxWindowTest, TheStatusBarFollowsTheBoxAndTheTablesChanges) {
+    QTemporaryDir data;
+    StartBox("31234567");
+    const auto shown = [&](const QString& box, const QString& tables) {
+        return QTest::qWaitFor(
+            [&] { return form->BoxLabel->text() == box && form->TablesLabel->text() == tables; });
+    };
+    Connect();
+    EXPECT_TRUE(shown("box not read yet", "")) << form->BoxLabel->text().toStdString();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain('3').size()));
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From box 31234567"))
+        << form->TablesLabel->text().toStdString();
+
+    form->History().Record("three", [&] {
+        Grid(2, PT::CH1)->SetCell(3, 1, "1234");
+        Grid(5, PT::Fuel)->SetCell(9, 0, "-5");
+        form->StrGridConfig->SetCell(2, 0, "77");
+    });
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From box 31234567, 3 changes not sent"))
+        << form->TablesLabel->text().toStdString();
+    const auto underlined = [&](TStringGrid* grid, int col, int row) {
+        return grid->model()
+            ->data(grid->model()->index(row, col), CellModel::kChangedRole)
+            .toBool();
+    };
+    EXPECT_TRUE(underlined(Grid(2, PT::CH1), 3, 1));
+    EXPECT_FALSE(underlined(Grid(2, PT::CH1), 4, 1));
+    form->NumBoxStartTime->setValue(form->NumBoxStartTime->value() == 3 ? 4 : 3);
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From box 31234567, 4 changes not sent"));
+    form->History().Stack().undo();
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From box 31234567, 1 change not sent"));
+    EXPECT_FALSE(underlined(Grid(2, PT::CH1), 3, 1));
+    form->History().Stack().redo();
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From box 31234567, 4 changes not sent"));
+
+    // Closing asks; No keeps the window and its tables.
+    QStringList asked;
+    bool answer = false;
+    SetQuestionPresenter([&](const QString&, const QString& question) {
+        asked << question;
+        return answer;
+    });
+    EXPECT_FALSE(form->close());
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0], "4 changes are neither sent to the box nor saved. Close anyway?");
+
+    // Sent: as sent, no change left, no question.
+    form->ButtonSend->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain('3').size() + SendChain('3').size()));
+    EXPECT_TRUE(shown("box 31234567 (3 channels)",
+                      "As sent to box 31234567 at " + QTime::currentTime().toString("HH:mm")))
+        << form->TablesLabel->text().toStdString();
+    EXPECT_FALSE(underlined(Grid(2, PT::CH1), 3, 1));
+
+    // A file opened: from the file, not sent; a change and a save then close without asking.
+    const QString path = data.path() + "/tune.bin";
+    TForm1::SetFileChooser([&](QFileDialog*) { return path; });
+    form->ButtonSaveFile->click();
+    form->ButtonOpenFile->click();
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From file tune.bin, not sent"));
+    Grid(1, PT::CH2)->SetCell(1, 1, "99");
+    EXPECT_TRUE(shown("box 31234567 (3 channels)", "From file tune.bin, 1 change not sent"));
+    form->ButtonSaveFile->click();
+    TForm1::SetFileChooser({});
+    asked.clear();
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(asked.isEmpty()) << asked.join('\n').toStdString();
+    SetQuestionPresenter({});
+}
+
 // The send's read-back is held against what it wrote: a clean send says so in the status
 // bar; a box that stores a byte wrongly gets the list, and the differing cells are marked.
 TEST_F(BoxWindowTest, SendIsVerifiedAgainstTheReadBack) {
