@@ -6,18 +6,24 @@
 #include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLineSeries>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "BackupStore.h"
 #include "Charts.h"
 #include "Conversions.h"
 #include "ErrorGuard.h"
@@ -497,6 +503,7 @@ void TForm1::WireHandlers() {
     connect(connection_, &Connection::Lost, this, &TForm1::ConnectionLost);
     connect(connection_, &Connection::Idle, this, &TForm1::EndDownloadStep);
     connect(connection_, &Connection::SessionChanged, this, &TForm1::ShowSession);
+    connect(connection_, &Connection::PreviewBeforeSend, this, &TForm1::ShowSendPreview);
     connect(connection_, &Connection::TablesReadFromBox, this,
             [this](const QString& serial, bool afterSend) {
                 TakeBaseline(
@@ -923,7 +930,7 @@ void TForm1::ButtonDownloadClick() {
 }
 
 void TForm1::ButtonSendClick() {
-    StartSend(false);
+    StartSend({});
 }
 
 void TForm1::AskToSendToOtherBox(const QString& tablesSerial, const QString& boxSerial) {
@@ -933,11 +940,48 @@ void TForm1::AskToSendToOtherBox(const QString& tablesSerial, const QString& box
                             "it is written first).")
                  .arg(tablesSerial, boxSerial, connection_->PortName()),
              [this](bool yes) {
-                 if (yes) StartSend(true);
+                 if (yes) StartSend({true, false});
              });
 }
 
-void TForm1::StartSend(bool otherBoxAgreed) {
+void TForm1::ShowSendPreview(const QStringList& changes, const QString& boxSerial,
+                             SendConsent consent) {
+    // Opened once the handler that found the changes has returned, as every message is.
+    QTimer::singleShot(0, this, [this, changes, boxSerial, consent] {
+        QDialog dialog(this);
+        dialog.setObjectName(QStringLiteral("SendPreview"));
+        dialog.setWindowTitle(QStringLiteral("Send to box %1").arg(boxSerial));
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* summary = new QLabel(
+            changes.isEmpty() ? QStringLiteral("Nothing would change on box %1.").arg(boxSerial)
+                              : QStringLiteral("%1 %2 change on box %3:")
+                                    .arg(changes.size())
+                                    .arg(changes.size() == 1 ? QStringLiteral("value would")
+                                                             : QStringLiteral("values would"))
+                                    .arg(boxSerial),
+            &dialog);
+        summary->setObjectName(QStringLiteral("Summary"));
+        layout->addWidget(summary);
+        auto* list = new QPlainTextEdit(changes.join(QLatin1Char('\n')), &dialog);
+        list->setObjectName(QStringLiteral("Changes"));
+        list->setReadOnly(true);
+        list->setVisible(!changes.isEmpty());
+        list->setMinimumSize(520, 260);
+        layout->addWidget(list);
+        auto* buttons = new QDialogButtonBox(&dialog);
+        QPushButton* send =
+            buttons->addButton(QStringLiteral("Send"), QDialogButtonBox::AcceptRole);
+        buttons->addButton(QDialogButtonBox::Cancel);
+        send->setDefault(true);
+        send->setFocus();
+        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        if (dialog.exec() == QDialog::Accepted) StartSend({consent.otherBox, true});
+    });
+}
+
+void TForm1::StartSend(SendConsent consent) {
     Guarded([&] {
         // The read-back that ends the send fills the tables: one step, so that one undo
         // brings back the tables as they were sent.
@@ -948,7 +992,7 @@ void TForm1::StartSend(bool otherBoxAgreed) {
             downloadStepName_ = QStringLiteral("Read-back of Send");
         }
         try {
-            connection_->Send(otherBoxAgreed);
+            connection_->Send(consent);
         } catch (...) {
             if (!busy) downloadBefore_.reset();
             throw;
@@ -1071,6 +1115,18 @@ void TForm1::CreateHistory() {
     ColourByValueAction->setCheckable(true);
     LiveGraphAction = action(QStringLiteral("Live graph"), {QKeySequence(Qt::CTRL | Qt::Key_G)},
                              &TForm1::ShowLiveGraph);
+    BackupsAction = action(QStringLiteral("Backups\u2026"), {QKeySequence(Qt::CTRL | Qt::Key_B)},
+                           &TForm1::ShowBackups);
+    // Off at the first start, so that "Send" stays as it is; remembered between starts.
+    PreviewAction = action(QStringLiteral("Show changes before Send"), {}, nullptr);
+    PreviewAction->setCheckable(true);
+    PreviewAction->setChecked(
+        QSettings().value(QStringLiteral("previewBeforeSend"), false).toBool());
+    connection_->SetPreviewBeforeSend(PreviewAction->isChecked());
+    connect(PreviewAction, &QAction::toggled, this, [this](bool on) {
+        connection_->SetPreviewBeforeSend(on);
+        QSettings().setValue(QStringLiteral("previewBeforeSend"), on);
+    });
     connect(ColourByValueAction, &QAction::toggled, this, &TForm1::ColourByValue);
     QUndoStack& stack = history_->Stack();
     connect(UndoAction, &QAction::triggered, &stack, &QUndoStack::undo);
@@ -1108,6 +1164,8 @@ QMenu* TForm1::TableMenu(TStringGrid* grid) {
     menu->addAction(ColourByValueAction);
     menu->addSeparator();
     menu->addAction(LiveGraphAction);
+    menu->addAction(PreviewAction);
+    menu->addAction(BackupsAction);
     const bool editable = EditableTable(grid) != nullptr && grid->isEnabled();
     for (QAction* item :
          {PasteRangeAction, AddAction, MultiplyAction, SetToAction, InterpolateAction}) {
@@ -1211,9 +1269,76 @@ void TForm1::ClearMarks() {
 }
 
 void TForm1::CompareWithFile() {
+    const QString path = [&] {
+        QString chosen;
+        Guarded([&] { chosen = ChooseFile(FileDialog(false)); });
+        return chosen;
+    }();
+    if (!path.isEmpty()) CompareWithPath(path);
+}
+
+void TForm1::ShowBackups() {
+    const std::vector<BackupStore::Entry> backups = BackupStore::List();
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("Backups"));
+    dialog.setWindowTitle(QStringLiteral("Backups"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* where = new QLabel(
+        backups.empty() ? QStringLiteral("No backups yet in %1").arg(BackupStore::Folder())
+                        : QStringLiteral("Backups written before a send, newest first, in %1")
+                              .arg(BackupStore::Folder()),
+        &dialog);
+    where->setWordWrap(true);
+    layout->addWidget(where);
+    auto* list = new QTreeWidget(&dialog);
+    list->setObjectName(QStringLiteral("BackupList"));
+    list->setHeaderLabels(
+        {QStringLiteral("Box"), QStringLiteral("Written"), QStringLiteral("Edition")});
+    list->setRootIsDecorated(false);
+    list->setMinimumSize(480, 260);
+    for (const BackupStore::Entry& entry : backups) {
+        auto* item = new QTreeWidgetItem(
+            list, {entry.serial, entry.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                   QStringLiteral("%1 channels").arg(QLatin1Char(entry.edition))});
+        item->setData(0, Qt::UserRole, entry.path);
+    }
+    if (!backups.empty()) list->setCurrentItem(list->topLevelItem(0));
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* compare =
+        buttons->addButton(QStringLiteral("Compare"), QDialogButtonBox::ActionRole);
+    QPushButton* open = buttons->addButton(QStringLiteral("Open"), QDialogButtonBox::ActionRole);
+    QPushButton* folder =
+        buttons->addButton(QStringLiteral("Show in folder"), QDialogButtonBox::ActionRole);
+    buttons->addButton(QDialogButtonBox::Close);
+    for (QPushButton* button : {compare, open}) button->setEnabled(!backups.empty());
+    layout->addWidget(buttons);
+    QString chosen;
+    QPushButton* action = nullptr;
+    for (QPushButton* button : {compare, open}) {
+        connect(button, &QPushButton::clicked, &dialog, [&, button] {
+            if (QTreeWidgetItem* item = list->currentItem())
+                chosen = item->data(0, Qt::UserRole).toString();
+            action = button;
+            dialog.accept();
+        });
+    }
+    connect(list, &QTreeWidget::itemDoubleClicked, open, &QPushButton::click);
+    connect(folder, &QPushButton::clicked, &dialog, [] {
+        QDir().mkpath(BackupStore::Folder());
+        if (UrlOpener()) UrlOpener()(QUrl::fromLocalFile(BackupStore::Folder()));
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted || chosen.isEmpty()) return;
+    if (action == compare) {
+        CompareWithPath(chosen);
+    } else {
+        Guarded([&] { OpenTuningFile(chosen); });
+    }
+}
+
+void TForm1::CompareWithPath(const QString& path) {
     Guarded([&] {
-        const QString path = ChooseFile(FileDialog(false));
-        if (path.isEmpty()) return;
         const std::vector<FileDifference> cells =
             CompareWithTuningFile(*this, vars_.Edition(), path.toStdString(), true);
         ClearMarks();

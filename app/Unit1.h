@@ -181,6 +181,8 @@ class TForm1 : public QMainWindow, public FormControls {
     QAction* InterpolateAction;
     QAction* ColourByValueAction;  // checkable, off at start
     QAction* LiveGraphAction;      // Ctrl+G
+    QAction* PreviewAction;        // "Show changes before Send": checkable, remembered
+    QAction* BackupsAction;        // Ctrl+B
 
     // The live graph's window, made when first shown (nullptr until then).
     LiveGraph* Graph() const { return graph_; }
@@ -246,6 +248,9 @@ class TForm1 : public QMainWindow, public FormControls {
     void SetSelection();
     void InterpolateSelection();
     void ColourByValue(bool on);
+    // The backups of the data folder, newest first: compare one, open it, show the folder.
+    void ShowBackups();
+    void CompareWithPath(const QString& path);
 
     // Values changed since the tables came, and not sent.
     int TablesChanges() const;
@@ -271,7 +276,10 @@ class TForm1 : public QMainWindow, public FormControls {
     void ButtonPClick(int n);
     // "Send", the read-back one undo step; `otherBoxAgreed` once the user said yes to a box
     // other than the one the tables came from.
-    void StartSend(bool otherBoxAgreed);
+    void StartSend(SendConsent consent);
+    // The list of what a send would change, with "Send" (the default) and "Cancel".
+    void ShowSendPreview(const QStringList& changes, const QString& boxSerial,
+                         SendConsent consent);
     void AskToSendToOtherBox(const QString& tablesSerial, const QString& boxSerial);
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();

@@ -30,6 +30,7 @@
 #include "LiveRecording.h"
 #include "MemoryForm.h"
 #include "SaveFile.h"
+#include "SendPreview.h"
 #include "TApdComPort.h"
 #include "TableLayout.h"
 #include "TuningFile.h"
@@ -323,8 +324,11 @@ int Send(const QStringList& arguments) {
     parser.addOption({QStringLiteral("serial"),
                       QStringLiteral("the serial number to give the box (default: its own)"),
                       QStringLiteral("NNNNNNNN")});
-    const QStringList files =
-        Arguments(parser, arguments, 1, QStringLiteral("send IN.bin [--serial NNNNNNNN]"));
+    parser.addOption({QStringLiteral("dry-run"),
+                      QStringLiteral("list what the send would change on the box, one line per "
+                                     "value, and write nothing")});
+    const QStringList files = Arguments(
+        parser, arguments, 1, QStringLiteral("send IN.bin [--serial NNNNNNNN] [--dry-run]"));
     const QString serial = parser.value(QStringLiteral("serial"));
     if (parser.isSet(QStringLiteral("serial"))) {
         if (serial.size() != 8 || serial.toLatin1().toStdString().find_first_not_of(
@@ -349,6 +353,19 @@ int Send(const QStringList& arguments) {
     LoadTuningFile(box.Tables(), box.Vars(), files[0].toStdString());
     if (!serial.isEmpty())
         box.Tables().ControlByName(Ctl::EditNewSerial).SetCaption(serial.toStdString());
+    if (parser.isSet(QStringLiteral("dry-run"))) {
+        // The send's own checks, then its changes against the box as just read.
+        CheckSend(box.Link().LinkState());
+        const std::vector<std::string> changes = SendPreview(box.Tables(), box.Vars());
+        for (const std::string& line : changes) Say(stdout, QString::fromStdString(line) + '\n');
+        const QString boxSerial = QString::fromStdString(box.Vars().PortSerial);
+        Say(stderr, changes.empty()
+                        ? QStringLiteral("Nothing would change on box %1\n").arg(boxSerial)
+                        : QStringLiteral("%1 values would change on box %2; nothing was sent\n")
+                              .arg(changes.size())
+                              .arg(boxSerial));
+        return kDone;
+    }
     const uint64_t start = box.Link().BytesMoved();
     box.Link().Send();
     {

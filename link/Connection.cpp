@@ -11,6 +11,7 @@
 #include "BackupStore.h"
 #include "Conversions.h"
 #include "SaveFile.h"
+#include "SendPreview.h"
 #include "TuningFile.h"
 #include "Verify.h"
 
@@ -136,13 +137,13 @@ void Connection::Download() {
     AfterExchangeStep();
 }
 
-void Connection::Send(bool otherBoxAgreed) {
+void Connection::Send(SendConsent consent) {
     if (vars_.LiveDraining) TakeWaitingLiveMessage();
-    StartSend(otherBoxAgreed);
+    StartSend(consent);
     AfterExchangeStep();
 }
 
-void Connection::StartSend(bool otherBoxAgreed, bool afterRead) {
+void Connection::StartSend(SendConsent consent, bool afterRead) {
     // Every check first: a send that would be refused reads nothing either.
     CheckSend(link_);
     const bool copied = !DownloadedTuningFile(vars_).empty() && !vars_.PortSerial.empty() &&
@@ -157,14 +158,23 @@ void Connection::StartSend(bool otherBoxAgreed, bool afterRead) {
     if (!copied) {
         ReadBoxAside(link_, true);
         sendPending_ = true;
-        otherBoxAgreed_ = otherBoxAgreed;
+        consent_ = consent;
         SetStatus(QStringLiteral("Reading the box before the send..."));
         return;
     }
-    if (!otherBoxAgreed && !vars_.TablesSerial.empty() && vars_.TablesSerial != vars_.PortSerial) {
+    if (!consent.otherBox && !vars_.TablesSerial.empty() &&
+        vars_.TablesSerial != vars_.PortSerial) {
         SetStatus(StatusText());
         emit OtherBoxBeforeSend(QString::fromStdString(vars_.TablesSerial),
                                 QString::fromStdString(vars_.PortSerial));
+        return;
+    }
+    if (previewWanted_ && !consent.previewed) {
+        QStringList changes;
+        for (const std::string& line : SendPreview(link_.form, vars_))
+            changes << QString::fromStdString(line);
+        SetStatus(StatusText());
+        emit PreviewBeforeSend(changes, QString::fromStdString(vars_.PortSerial), consent);
         return;
     }
     SendSerialNumber(link_, [this] { WriteBackup(); });
@@ -173,7 +183,7 @@ void Connection::StartSend(bool otherBoxAgreed, bool afterRead) {
 void Connection::SideReadEnded(Variables::SideRead kind) {
     if (kind == Variables::SideRead::Copy && std::exchange(sendPending_, false)) {
         try {
-            StartSend(otherBoxAgreed_, true);
+            StartSend(consent_, true);
         } catch (const std::exception& error) {
             SetStatus(StatusText());
             Report(error);

@@ -17,6 +17,13 @@
 // default; QT_LOGGING_RULES="corvane.link.debug=true" switches it on.
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
+// What the user agreed to for a send: tables of another box than the one behind the port, and
+// the list of what it changes on the box.
+struct SendConsent {
+    bool otherBox = false;
+    bool previewed = false;
+};
+
 class Connection : public QObject, private LinkTrace {
     Q_OBJECT
   public:
@@ -54,9 +61,11 @@ class Connection : public QObject, private LinkTrace {
     // "Send". Before the first byte the box behind the port is read on this connection, into
     // a copy aside from the tables, unless this connection has read it whole already: the
     // backup is of the box being written. When the tables came from another box than the
-    // one behind the port, OtherBoxBeforeSend is raised and nothing is written, unless
-    // `otherBoxAgreed` (the user was asked and said yes).
-    void Send(bool otherBoxAgreed = false);
+    // one behind the port, OtherBoxBeforeSend is raised and nothing is written, unless the
+    // user agreed to it; with the preview wanted, PreviewBeforeSend is raised first.
+    void Send(SendConsent consent = {});
+    // Whether a send first says what it would change (PreviewBeforeSend).
+    void SetPreviewBeforeSend(bool on) { previewWanted_ = on; }
     void SelectProgram(int n);
     void SwitchDynoLog();
 
@@ -96,8 +105,13 @@ class Connection : public QObject, private LinkTrace {
     // A send's read-back differs from what it wrote: one line per difference.
     void VerifyFailed(const QString& report);
     // "Send" found another box behind the port than the one the tables came from; nothing
-    // was written. Send(true) goes ahead.
+    // was written. Send with consent.otherBox goes ahead.
     void OtherBoxBeforeSend(const QString& tablesSerial, const QString& boxSerial);
+    // "Send" with the preview wanted: what it would change on box `boxSerial`, one line per
+    // value (empty when nothing); nothing was written. Send with `consent` and previewed
+    // goes ahead.
+    void PreviewBeforeSend(const QStringList& changes, const QString& boxSerial,
+                           SendConsent consent);
     // Nothing waits for an answer any more: a chain or command ended, failed or was cut off.
     void Idle();
     // One live message, as it was framed, before the tables take it. Every message of the
@@ -127,13 +141,14 @@ class Connection : public QObject, private LinkTrace {
     void AfterExchangeStep();
     // Starts "Send" as Send says, without the step's bookkeeping; `afterRead` once the side
     // read for it has ended.
-    void StartSend(bool otherBoxAgreed, bool afterRead = false);
+    void StartSend(SendConsent consent, bool afterRead = false);
     // What follows a side read that has ended: the send it was made for, or the word on the
     // box found behind a port that came back.
     void SideReadEnded(Variables::SideRead kind);
     // A send waits for its side read of the box; whether the user agreed to another box.
     bool sendPending_ = false;
-    bool otherBoxAgreed_ = false;
+    SendConsent consent_;
+    bool previewWanted_ = false;
     // The box known behind the port before it was lost, to tell another box when it is back.
     std::string serialBeforeLoss_;
     QString lastBackup_;

@@ -1,13 +1,20 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QListView>
 #include <QListWidget>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
+#include "BackupStore.h"
 #include "Functions.h"
 #include "TableLayout.h"
 #include "TestSupport.h"
@@ -355,6 +362,69 @@ TEST(FileList, ListsTheWorkingFoldersBinFilesAndOpensOnDoubleClick) {
     }
     SetErrorPresenter({});
     QDir::setCurrent(previous);
+}
+
+}  // namespace
+
+namespace {
+
+// "Backups…" lists the data folder's backups newest first; Compare marks what differs from
+// the chosen one, Open opens it as one undo step, "Show in folder" opens the folder.
+TEST_F(FilesTest, BackupsAreListedComparedAndOpened) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    form->Vars().BoxSerial = "31234567";
+    ApplyEditionLayout(*form, '3');
+    std::vector<uint8_t> older = EncodeTuningFile(*form, '3');
+    BackupStore::Write("30000001", older);
+    QTest::qWait(1100);  // the names tell the time to the second
+    std::vector<uint8_t> newer = older;
+    newer[1] = 42;  // P1 CH1 RPM_1 column 1
+    BackupStore::Write("31234567", newer);
+    std::vector<QUrl> opened;
+    TForm1::SetUrlOpener([&](const QUrl& url) { opened.push_back(url); });
+
+    // Drives the open dialog: reads its rows, then clicks `button` on row `row`.
+    QStringList rows;
+    QTimer poll;
+    const auto answer = [&](int row, const QString& button) {
+        poll.disconnect();
+        QObject::connect(&poll, &QTimer::timeout, [&, row, button] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            poll.stop();
+            auto* list = dialog->findChild<QTreeWidget*>("BackupList");
+            rows.clear();
+            for (int k = 0; k < list->topLevelItemCount(); ++k)
+                rows << list->topLevelItem(k)->text(0) + " " + list->topLevelItem(k)->text(2);
+            list->setCurrentItem(list->topLevelItem(row));
+            for (QPushButton* candidate : dialog->findChildren<QPushButton*>()) {
+                if (candidate->text() == button) candidate->click();
+            }
+            if (dialog->isVisible()) dialog->reject();
+        });
+        poll.start(10);
+    };
+    answer(0, "Show in folder");
+    form->BackupsAction->trigger();
+    EXPECT_EQ(rows, (QStringList{"31234567 3 channels", "30000001 3 channels"}));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(BackupStore::Folder()));
+
+    answer(0, "Compare");
+    form->BackupsAction->trigger();
+    EXPECT_EQ(form->ProgramGrid(1, PT::CH1).CellMark(1, 0),
+              QStringLiteral("In %1: 42").arg(QFileInfo(BackupStore::List()[0].path).fileName()));
+
+    form->History().Stack().clear();
+    answer(0, "Open");
+    form->BackupsAction->trigger();
+    EXPECT_EQ(form->ProgramGrid(1, PT::CH1).Cell(1, 0), "42");
+    EXPECT_EQ(form->History().Stack().count(), 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    TForm1::SetUrlOpener({});
+    qputenv("XDG_DATA_HOME", previous);
 }
 
 }  // namespace

@@ -214,7 +214,9 @@ TEST_F(HistoryTest, TheTablesMenuHoldsTheItemsWithTheirShortcuts) {
                           {"Set to\u2026", "Ctrl+Shift+S"},
                           {"Interpolate", "Ctrl+Shift+I"},
                           {"Colour by value", "Ctrl+Shift+H"},
-                          {"Live graph", "Ctrl+G"}};
+                          {"Live graph", "Ctrl+G"},
+                          {"Show changes before Send", ""},
+                          {"Backups\u2026", "Ctrl+B"}};
     for (TStringGrid* grid :
          {Grid(1, PT::CH1), Grid(8, PT::Fuel), form->StrGridDynoLog, form->StrGridConfig.get()}) {
         QMenu* menu = form->TableMenu(grid);

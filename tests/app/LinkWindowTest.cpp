@@ -1,14 +1,18 @@
 // The window against the simulated box over a real pseudo-terminal.
 #include <QDateTime>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QLoggingCategory>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <ctime>
 #include <functional>
 
@@ -640,6 +644,67 @@ TEST_F(BoxWindowTest, TheStatusBarFollowsTheBoxAndTheTablesChanges) {
     EXPECT_TRUE(form->close());
     EXPECT_TRUE(asked.isEmpty()) << asked.join('\n').toStdString();
     SetQuestionPresenter({});
+}
+
+// With "Show changes before Send" on, Send first lists what it would change on the box; Cancel
+// writes nothing, "Send" writes exactly those values.
+TEST_F(BoxWindowTest, ThePreviewListsExactlyWhatTheSendChanges) {
+    StartBox("30012345");
+    Connect();
+    form->ButtonDownload->click();
+    ASSERT_TRUE(WaitForChain(DownloadChain('3').size()));
+    form->PreviewAction->setChecked(true);
+    Grid(2, PT::CH1)->SetCell(3, 1, "1234");
+    Grid(9, PT::Fuel)->SetCell(16, 0, "-5");
+    form->ComboBoxPedalRes->setCurrentIndex(form->ComboBoxPedalRes->currentIndex() == 0 ? 1 : 0);
+    const BoxContents before = box->Contents();
+
+    // Answers the preview once it is open: its title and list, then a click on `button`. A
+    // timer looks for it, since the dialog runs an event loop of its own.
+    QTimer poll;
+    const auto answer = [&](const QString& button, QString& title, QString& list) {
+        poll.disconnect();
+        QObject::connect(&poll, &QTimer::timeout, [&, button] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            poll.stop();
+            title = dialog->windowTitle();
+            list = dialog->findChild<QPlainTextEdit*>("Changes")->toPlainText();
+            for (QPushButton* candidate : dialog->findChildren<QPushButton*>()) {
+                if (candidate->text() == button) candidate->click();
+            }
+        });
+        poll.start(10);
+    };
+    QString title;
+    QString list;
+    box->ClearLogs();
+    answer("Cancel", title, list);
+    form->ButtonSend->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !list.isEmpty(); }));
+    EXPECT_EQ(title, "Send to box 30012345");
+    const QStringList lines = list.split('\n');
+    ASSERT_EQ(lines.size(), 3) << list.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("P2 CH1 CORR_1 column 3: ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" \u2192 1234")));
+    EXPECT_TRUE(lines[1].startsWith("P9 FUEL FUEL% column 16: ")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("Pedal response: ")) << lines[2].toStdString();
+    QTest::qWait(200);
+    EXPECT_TRUE(box->Received().empty()) << "Cancel writes nothing";
+
+    list.clear();
+    answer("Send", title, list);
+    form->ButtonSend->click();
+    ASSERT_TRUE(WaitForChain(SendChain('3').size()));
+    const std::vector<uint8_t> was = before.EditionImage();
+    const std::vector<uint8_t> now = box->Contents().EditionImage();
+    int changed = 0;
+    for (size_t k = 0; k + 1 < was.size(); k += 2)
+        changed += (was[k] != now[k] || was[k + 1] != now[k + 1]) ? 1 : 0;
+    EXPECT_EQ(changed, 2) << "the two map values listed, and no other";
+    EXPECT_NE(box->Contents().pedal, before.pedal);
+    EXPECT_EQ(box->Contents().config, before.config);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 // The send's read-back is held against what it wrote: a clean send says so in the status

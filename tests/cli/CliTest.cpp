@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include "BoxSimulator.h"
+#include "Link.h"
 #include "LiveRecording.h"
 #include "MemoryForm.h"
 #include "TestSupport.h"
@@ -365,6 +366,20 @@ TEST_P(CliBoxTest, SendBacksUpWritesAndVerifiesTheBox) {
     EXPECT_TRUE(
         differs.err.contains(QByteArray::number(lines.size()) + " values differ from tune.bin"))
         << differs.err.toStdString();
+
+    // A dry run lists the same values as the send would change, and writes nothing.
+    box->ClearLogs();
+    const CliRun dry = Cli({"send", "--port", port, QString::fromStdString(tune), "--dry-run"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+    const QList<QByteArray> changes = dry.out.trimmed().split('\n');
+    EXPECT_EQ(changes.size(), lines.size());
+    EXPECT_TRUE(changes[0].startsWith("P1 CH1 RPM_1 column 1: 1000 \xE2\x86\x92 "))
+        << changes[0].toStdString();
+    EXPECT_TRUE(dry.err.contains(QByteArray::number(changes.size()) +
+                                 " values would change on box " + QByteArray(1, edition)))
+        << dry.err.toStdString();
+    for (const ReceivedCommand& command : box->Received())
+        EXPECT_FALSE(IsSendWrite(command.code)) << "wrote " << int(command.code);
 
     const QString serial = QString(QChar(edition)) + "7654321";
     QDir(BackupFolder()).removeRecursively();
