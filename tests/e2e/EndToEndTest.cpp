@@ -16,22 +16,6 @@ using PT = ProgramTable;
 const std::vector<uint8_t> kDownload3(DownloadChain('3').begin(), DownloadChain('3').end());
 const std::vector<uint8_t> kSend3(SendChain('3').begin(), SendChain('3').end());
 
-// A 3-channel tuning file as the tool writes it: the image, then the 16 configuration
-// values as big-endian words.
-QByteArray TuningFile(const std::vector<uint8_t>& image, const std::array<uint16_t, 16>& config) {
-    QByteArray bytes(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size()));
-    for (uint16_t value : config) {
-        bytes.append(static_cast<char>(value >> 8));
-        bytes.append(static_cast<char>(value & 0xFF));
-    }
-    return bytes;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 using LinkRows = DesktopTest;
 
 // The tooltip a table cell shows once the pointer rests on it (the pointer comes from the
@@ -47,14 +31,6 @@ QString HoverTip(TStringGrid* grid, int col, int row) {
         },
         5000);
     return tip;
-}
-
-// A role of a program table's cell, as the view asks for it.
-QVariant CellRole(TForm1* form, int program, PT table, int col, int row, int role) {
-    return Get([&] {
-        const CellModel& model = form->ProgramGrid(program, table).Model();
-        return model.data(model.index(row, col), role);
-    });
 }
 
 // Every value cell of the nine programs whose text differs from the image's value.
@@ -360,8 +336,8 @@ TEST_F(LinkRows, AValueTheBoxCannotStoreIsTintedAtOnceAndStopsTheSendBeforeItsFi
 
     // As soon as it is committed.
     const QString reason = "The box cannot store this: 40000 is outside -32768 to 32767.";
-    EXPECT_EQ(CellRole(form, 1, PT::CH1, 9, 2, Qt::ToolTipRole).toString(), reason);
-    const QColor tint = CellRole(form, 1, PT::CH1, 9, 2, Qt::BackgroundRole).value<QColor>();
+    EXPECT_EQ(CellRole(1, PT::CH1, 9, 2, Qt::ToolTipRole).toString(), reason);
+    const QColor tint = CellRole(1, PT::CH1, 9, 2, Qt::BackgroundRole).value<QColor>();
     EXPECT_TRUE(tint.isValid() && tint.red() > tint.green() + 60 && tint.red() > tint.blue() + 60)
         << "no red tint: " << tint.name().toStdString();
     EXPECT_EQ(HoverTip(Grid(1, PT::CH1), 9, 2), reason);

@@ -53,11 +53,6 @@ TEST_F(GraphRows, TheGraphOpensOffTheMainWindowsTopBarAndOnTheScreen) {
     if (SaveScreen(picture)) std::printf("screen: %s\n", qPrintable(picture));
 }
 
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST_F(GraphRows, ARecordingIsWholeWhileTheLostConnectionsMessageIsOpen) {
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
