@@ -151,6 +151,19 @@ TEST_F(LinkRows, OpenFileThroughTheRealDialogFillsTheTables) {
     }
     EXPECT_TRUE(box->Received().empty()) << "opening a file says nothing to the box";
     EXPECT_FALSE(WaitForDialog(300)) << "no message";
+
+    // The name was typed and Return pressed while the field's suggestions showed: none stay
+    // over the window, whose first click makes a cell current and whose Ctrl keys edit it.
+    EXPECT_TRUE(WaitUntil([] {
+        return QApplication::activePopupWidget() == nullptr &&
+               qobject_cast<TForm1*>(QApplication::activeWindow()) != nullptr;
+    })) << "a popup is still open, or the window is not active again";
+    const int pressure = std::stoi(Cell(1, PT::CH1, 4, 2));
+    const std::string stepped = std::to_string(pressure >= 0 ? pressure + 10 : pressure - 10);
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 4, 2)) << "the first click after the dialog was lost";
+    Key("ctrl+Up");
+    EXPECT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(4, 2) == stepped; }))
+        << "Ctrl+Up left " << Cell(1, PT::CH1, 4, 2) << ", not " << stepped;
 }
 
 TEST_F(LinkRows, SendAfterATypedEditIsVerifiedAndBacksUpTheBox) {
