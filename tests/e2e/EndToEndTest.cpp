@@ -269,6 +269,66 @@ TEST_F(LinkRows, AnotherBoxBehindThePortIsNamedAndSendAsksFirst) {
     EXPECT_EQ(box->Contents().serial, "30012345");
 }
 
+// The port goes away and comes back with the same box behind it: only its serial number is
+// read, the status bar says it is back, and a send then needs no question.
+TEST_F(LinkRows, TheSameBoxBehindAPortThatCameBackIsReadAndSentToWithoutAQuestion) {
+    const QString link = Path("ttyBox");
+    ASSERT_TRUE(QFile::link(port, link));
+    port = link;
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    const std::vector<uint8_t> image = box->Contents().EditionImage();
+
+    box->Stop();
+    QFile::remove(link);
+    const std::optional<Dialog> lost = WaitForDialog();
+    ASSERT_TRUE(lost) << "no message for the lost connection";
+    EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
+        << lost->text.toStdString();
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    EXPECT_TRUE(
+        Status().endsWith(QStringLiteral("Waiting up to 60 s for %1 to come back.").arg(link)))
+        << Status().toStdString();
+    box->ClearLogs();
+    ASSERT_TRUE(box->Start()) << box->LastError();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+
+    const QString back =
+        QStringLiteral("Reconnected to %1: box 30012345 is back. Nothing was sent.").arg(link);
+    EXPECT_TRUE(WaitUntil([&] { return form->StatusBar1->currentMessage() == back; }, 15000))
+        << Status().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return form->Vars().Awaiting == 0; }));
+    EXPECT_EQ(Codes(), std::vector<uint8_t>{Cmd::ReadSerial}) << "only its serial number was read";
+    EXPECT_EQ(Get([&] { return form->ButtonConnect->text(); }), "Disconnect");
+    EXPECT_TRUE(Get([&] { return form->ButtonSend->isEnabled(); }));
+    EXPECT_EQ(CellsOtherThan(form, image), std::vector<std::string>{}) << "the tables stay";
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+
+    // The box is read whole before it is written (the backup is of it), and no question
+    // comes: the tables are its own.
+    ASSERT_TRUE(TypeIntoCell(2, PT::CH3, 8, 2, "-321"));
+    box->ClearLogs();
+    Click(Centre(form->ButtonSend));
+    std::vector<uint8_t> expected = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3,
+                                     Cmd::ReadStartTime, Cmd::ReadPedal};
+    expected.insert(expected.end(), kSend3.begin(), kSend3.end());
+    ASSERT_TRUE(WaitForChain(expected.size(), 15000))
+        << "the box received " << box->Received().size() << "; "
+        << (WaitForDialog(300) ? "a dialog is open" : "no dialog");
+    EXPECT_EQ(Codes(), expected);
+    EXPECT_TRUE(WaitUntil([&] {
+        return form->StatusBar1->currentMessage() == "Sent and verified.";
+    })) << Status().toStdString();
+    EXPECT_EQ(BoxValue(2, PT::CH3, 8, 2), "-321");
+    const QStringList backups =
+        QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(ReadFile(Path("corvane-zel/backups/" + backups[0])).left(3744) ==
+                QByteArray(reinterpret_cast<const char*>(image.data()), 3744));
+    EXPECT_FALSE(WaitForDialog(300)) << "no question, no message";
+}
+
 TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
