@@ -65,7 +65,12 @@ TForm1::NumberAsker& Asker() {
 
 TForm1::FileChooser& Chooser() {
     static TForm1::FileChooser chooser = [](QFileDialog* dialog) {
-        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        const int result = dialog->exec();
+        // The name field's suggestions outlive the dialog when Return is pressed while they
+        // show; left open, they keep the window from being activated again (its next click is
+        // lost, its Ctrl keys find no focused table).
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        if (result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
             return QString();
         }
         return dialog->selectedFiles().constFirst();

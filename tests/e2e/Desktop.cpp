@@ -6,13 +6,16 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QStyle>
 #include <QTabBar>
 #include <QThread>
 #include <QWindow>
@@ -349,6 +352,67 @@ bool CloseDialogs() {
         10000);
 }
 
+bool ChooseFromMenu(const QString& item, bool byKeys) {
+    if (!WaitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); })) {
+        ADD_FAILURE() << "no menu";
+        return false;
+    }
+    QMenu* menu = Get([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); });
+    int downs = 0;
+    QPoint place;
+    const bool found = Get([&] {
+        const bool disabledSelectable =
+            menu->style()->styleHint(QStyle::SH_Menu_AllowActiveAndDisabled, nullptr, menu);
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator() || !action->isVisible()) continue;
+            if (action->isEnabled() || disabledSelectable) ++downs;
+            if (action->text() == item) {
+                place = menu->mapToGlobal(menu->actionGeometry(action).center());
+                return action->isEnabled();
+            }
+        }
+        return false;
+    });
+    if (!found) {
+        ADD_FAILURE() << item.toStdString() << " is not an enabled item of the menu";
+        return false;
+    }
+    if (byKeys) {
+        for (int k = 0; k < downs; ++k) Key("Down");
+        Key("Return");
+    } else {
+        Click(place);
+    }
+    return true;
+}
+
+bool AnswerFileDialog(const QString& name, const QString& path) {
+    const std::optional<Dialog> dialog = WaitForDialog();
+    if (!dialog || dialog->kind != QLatin1String("QFileDialog") || dialog->name != name) {
+        ADD_FAILURE() << "no file dialog " << name.toStdString() << " but "
+                      << (dialog ? testing::PrintToString(*dialog) : std::string("none"));
+        return false;
+    }
+    Type(path);
+    Key("Return");
+    if (!WaitForNoDialog()) {
+        ADD_FAILURE() << "the file dialog " << name.toStdString() << " stayed open";
+        return false;
+    }
+    // The window manager gives the focus back to the window below on its own time; input
+    // sent before would go nowhere.
+    if (!WaitUntil([] { return QApplication::activeWindow() != nullptr; })) {
+        ADD_FAILURE() << "no window was active again after the file dialog " << name.toStdString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 void DesktopTest::SetUp() {
     if (!Running()) {
         GTEST_SKIP() << "needs the X display and window manager of scripts/e2e.sh "
@@ -445,6 +509,32 @@ bool DesktopTest::ClickCell(int program, ProgramTable table, int col, int row) {
     });
 }
 
+bool DesktopTest::SelectBlock(int program, ProgramTable table, int col0, int row0, int col1,
+                              int row1) {
+    if (!ClickCell(program, table, col0, row0)) return false;
+    TStringGrid* grid = Grid(program, table);
+    KeyDown("shift");
+    Click(CellCentre(grid, col1, row1));
+    KeyUp("shift");
+    const auto cells =
+        static_cast<qsizetype>((std::abs(col1 - col0) + 1) * (std::abs(row1 - row0) + 1));
+    return WaitUntil([&] { return grid->selectionModel()->selectedIndexes().size() == cells; });
+}
+
+bool DesktopTest::TypeIntoCell(int program, ProgramTable table, int col, int row,
+                               const QString& text) {
+    if (!ClickCell(program, table, col, row)) return false;
+    Type(text);
+    Key("Return");
+    return WaitUntil(
+        [&] { return form->ProgramGrid(program, table).Cell(col, row) == text.toStdString(); });
+}
+
+bool DesktopTest::OpenTableMenu(TStringGrid* grid, int col, int row) {
+    Click(CellCentre(grid, col, row), 3);
+    return WaitUntil([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); });
+}
+
 TStringGrid* DesktopTest::Grid(int program, ProgramTable table) {
     return Get([&] { return form->ProgramGridWidget(program, table); });
 }
@@ -457,6 +547,13 @@ QString DesktopTest::Mark(int program, ProgramTable table, int col, int row) {
     return Get([&] { return form->ProgramGrid(program, table).CellMark(col, row); });
 }
 
+QVariant DesktopTest::CellRole(int program, ProgramTable table, int col, int row, int role) {
+    return Get([&] {
+        const CellModel& model = form->ProgramGrid(program, table).Model();
+        return model.data(model.index(row, col), role);
+    });
+}
+
 int DesktopTest::Page() {
     return Get([&] { return form->PageControl1->currentIndex(); });
 }
@@ -465,14 +562,35 @@ QString DesktopTest::Status() {
     return Get([&] { return form->StatusBar1->currentMessage(); });
 }
 
+namespace {
+// Blocks of 416 bytes per program: CH1, CH2 and CH3 of four rows and the FUEL% row, 16
+// big-endian words a row.
+size_t ImageOffset(int program, ProgramTable table, int col, int row) {
+    return static_cast<size_t>(program - 1) * 416 + static_cast<size_t>(table) * 128 +
+           static_cast<size_t>(row) * 32 + static_cast<size_t>(col - 1) * 2;
+}
+}  // namespace
+
 std::string ImageValue(const std::vector<uint8_t>& image, int program, ProgramTable table, int col,
                        int row) {
-    // Blocks of 416 bytes per program: CH1, CH2 and CH3 of four rows and the FUEL% row, 16
-    // big-endian words a row.
-    const size_t offset = static_cast<size_t>(program - 1) * 416 +
-                          static_cast<size_t>(table) * 128 + static_cast<size_t>(row) * 32 +
-                          static_cast<size_t>(col - 1) * 2;
+    const size_t offset = ImageOffset(program, table, col, row);
     return std::to_string(static_cast<int16_t>((image.at(offset) << 8) | image.at(offset + 1)));
+}
+
+void SetImageValue(std::vector<uint8_t>& image, int program, ProgramTable table, int col, int row,
+                   int16_t value) {
+    const size_t offset = ImageOffset(program, table, col, row);
+    image.at(offset) = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+    image.at(offset + 1) = static_cast<uint8_t>(static_cast<uint16_t>(value) & 0xFF);
+}
+
+QByteArray TuningFile(const std::vector<uint8_t>& image, const std::array<uint16_t, 16>& config) {
+    QByteArray bytes(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size()));
+    for (uint16_t value : config) {
+        bytes.append(static_cast<char>(value >> 8));
+        bytes.append(static_cast<char>(value & 0xFF));
+    }
+    return bytes;
 }
 
 std::string DesktopTest::BoxValue(int program, ProgramTable table, int col, int row) const {

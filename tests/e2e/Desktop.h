@@ -9,10 +9,13 @@
 // Every function here is called from the user's thread.
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariant>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,9 +116,27 @@ bool SaveScreen(const QString& path);
 // Closes popups and rejects modal dialogs until only the window's own loop runs.
 bool CloseDialogs();
 
+// Picks an item of the open popup menu by its text: with the Down key as often as the
+// menu's selectable items before it demand and Return, or by a click on its place. False,
+// and a failure, when no menu opens or the item is not an enabled one of it.
+bool ChooseFromMenu(const QString& item, bool byKeys);
+// Answers the file dialog of that object name once it is on top: the path typed into its
+// name field, then Return. False, and a failure, when another dialog or none came, or it
+// did not close.
+bool AnswerFileDialog(const QString& name, const QString& path);
+
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadFile(const QString& path);
+
 // The text a program table shows for one of its values in an image of the 3-channel layout.
 std::string ImageValue(const std::vector<uint8_t>& image, int program, ProgramTable table, int col,
                        int row);
+// Puts a value of a program table into an image of the 3-channel layout.
+void SetImageValue(std::vector<uint8_t>& image, int program, ProgramTable table, int col, int row,
+                   int16_t value);
+// A 3-channel tuning file as the tool writes it: the image, then the 16 configuration
+// values as big-endian words.
+QByteArray TuningFile(const std::vector<uint8_t>& image, const std::array<uint16_t, 16>& config);
 
 // The main window with a simulated box on a pseudo-terminal; every row starts with a fresh
 // window in front, activated by the window manager.
@@ -136,10 +157,18 @@ class DesktopTest : public testing::Test {
     bool ShowPage(int page);
     // Makes a cell current with a click; true once it is.
     bool ClickCell(int program, ProgramTable table, int col, int row);
+    // Selects a block of a program table: a click on one corner, a Shift+click on the other.
+    bool SelectBlock(int program, ProgramTable table, int col0, int row0, int col1, int row1);
+    // Types a text into a program table's cell and commits it with Return.
+    bool TypeIntoCell(int program, ProgramTable table, int col, int row, const QString& text);
+    // Opens a table's context menu with a right click on one of its cells.
+    bool OpenTableMenu(TStringGrid* grid, int col, int row);
 
     TStringGrid* Grid(int program, ProgramTable table);
     std::string Cell(int program, ProgramTable table, int col, int row);
     QString Mark(int program, ProgramTable table, int col, int row);
+    // A role of a program table's cell, as the view asks for it.
+    QVariant CellRole(int program, ProgramTable table, int col, int row, int role);
     int Page();
     QString Status();
     // The value the box holds for a program table's cell, as the table would show it.

@@ -1,8 +1,5 @@
 // Editing the program tables with the real keyboard and pointer: typed cells, the undo
 // keys, and the maths of the tables' menu and shortcuts answered in the real input dialog.
-#include <QApplication>
-#include <QMenu>
-#include <QStyle>
 #include <cmath>
 
 #include "Desktop.h"
@@ -93,36 +90,6 @@ class MathsRows : public DesktopTest, public testing::WithParamInterface<MathsCa
             return texts;
         });
     }
-    // Picks an item of the open menu: by its place on the screen, or with the Down key as
-    // often as the menu's selectable items demand and Return.
-    void ChooseFromMenu(const QString& item, bool byKeys) {
-        ASSERT_TRUE(WaitUntil([] {
-            return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        })) << "no menu";
-        QMenu* menu = Get([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); });
-        int downs = 0;
-        QPoint place;
-        const bool found = Get([&] {
-            const bool disabledSelectable =
-                menu->style()->styleHint(QStyle::SH_Menu_AllowActiveAndDisabled, nullptr, menu);
-            for (QAction* action : menu->actions()) {
-                if (action->isSeparator() || !action->isVisible()) continue;
-                if (action->isEnabled() || disabledSelectable) ++downs;
-                if (action->text() == item) {
-                    place = menu->mapToGlobal(menu->actionGeometry(action).center());
-                    return action->isEnabled();
-                }
-            }
-            return false;
-        });
-        ASSERT_TRUE(found) << item.toStdString() << " is not an enabled item of the menu";
-        if (byKeys) {
-            for (int k = 0; k < downs; ++k) Key("Down");
-            Key("Return");
-        } else {
-            Click(place);
-        }
-    }
 };
 
 TEST_P(MathsRows, TheSelectionChangesByTheTypedNumber) {
@@ -148,8 +115,7 @@ TEST_P(MathsRows, TheSelectionChangesByTheTypedNumber) {
         Key(row.shortcut);
     } else {
         Click(CellCentre(grid, 4, 2), 3);
-        ASSERT_NO_FATAL_FAILURE(
-            ChooseFromMenu(QString::fromUtf8(row.item), row.route == Route::MenuByKeys));
+        ASSERT_TRUE(ChooseFromMenu(QString::fromUtf8(row.item), row.route == Route::MenuByKeys));
     }
     const std::optional<Dialog> dialog = WaitForDialog();
     ASSERT_TRUE(dialog) << "no input dialog";

@@ -16,22 +16,6 @@ using PT = ProgramTable;
 const std::vector<uint8_t> kDownload3(DownloadChain('3').begin(), DownloadChain('3').end());
 const std::vector<uint8_t> kSend3(SendChain('3').begin(), SendChain('3').end());
 
-// A 3-channel tuning file as the tool writes it: the image, then the 16 configuration
-// values as big-endian words.
-QByteArray TuningFile(const std::vector<uint8_t>& image, const std::array<uint16_t, 16>& config) {
-    QByteArray bytes(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size()));
-    for (uint16_t value : config) {
-        bytes.append(static_cast<char>(value >> 8));
-        bytes.append(static_cast<char>(value & 0xFF));
-    }
-    return bytes;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 using LinkRows = DesktopTest;
 
 // The tooltip a table cell shows once the pointer rests on it (the pointer comes from the
@@ -47,14 +31,6 @@ QString HoverTip(TStringGrid* grid, int col, int row) {
         },
         5000);
     return tip;
-}
-
-// A role of a program table's cell, as the view asks for it.
-QVariant CellRole(TForm1* form, int program, PT table, int col, int row, int role) {
-    return Get([&] {
-        const CellModel& model = form->ProgramGrid(program, table).Model();
-        return model.data(model.index(row, col), role);
-    });
 }
 
 // Every value cell of the nine programs whose text differs from the image's value.
@@ -175,6 +151,19 @@ TEST_F(LinkRows, OpenFileThroughTheRealDialogFillsTheTables) {
     }
     EXPECT_TRUE(box->Received().empty()) << "opening a file says nothing to the box";
     EXPECT_FALSE(WaitForDialog(300)) << "no message";
+
+    // The name was typed and Return pressed while the field's suggestions showed: none stay
+    // over the window, whose first click makes a cell current and whose Ctrl keys edit it.
+    EXPECT_TRUE(WaitUntil([] {
+        return QApplication::activePopupWidget() == nullptr &&
+               qobject_cast<TForm1*>(QApplication::activeWindow()) != nullptr;
+    })) << "a popup is still open, or the window is not active again";
+    const int pressure = std::stoi(Cell(1, PT::CH1, 4, 2));
+    const std::string stepped = std::to_string(pressure >= 0 ? pressure + 10 : pressure - 10);
+    ASSERT_TRUE(ClickCell(1, PT::CH1, 4, 2)) << "the first click after the dialog was lost";
+    Key("ctrl+Up");
+    EXPECT_TRUE(WaitUntil([&] { return form->ProgramGrid(1, PT::CH1).Cell(4, 2) == stepped; }))
+        << "Ctrl+Up left " << Cell(1, PT::CH1, 4, 2) << ", not " << stepped;
 }
 
 TEST_F(LinkRows, SendAfterATypedEditIsVerifiedAndBacksUpTheBox) {
@@ -280,6 +269,66 @@ TEST_F(LinkRows, AnotherBoxBehindThePortIsNamedAndSendAsksFirst) {
     EXPECT_EQ(box->Contents().serial, "30012345");
 }
 
+// The port goes away and comes back with the same box behind it: only its serial number is
+// read, the status bar says it is back, and a send then needs no question.
+TEST_F(LinkRows, TheSameBoxBehindAPortThatCameBackIsReadAndSentToWithoutAQuestion) {
+    const QString link = Path("ttyBox");
+    ASSERT_TRUE(QFile::link(port, link));
+    port = link;
+    ASSERT_TRUE(ConnectByTyping());
+    ASSERT_TRUE(DownloadByClick());
+    const std::vector<uint8_t> image = box->Contents().EditionImage();
+
+    box->Stop();
+    QFile::remove(link);
+    const std::optional<Dialog> lost = WaitForDialog();
+    ASSERT_TRUE(lost) << "no message for the lost connection";
+    EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
+        << lost->text.toStdString();
+    Key("Return");
+    ASSERT_TRUE(WaitForNoDialog());
+    EXPECT_TRUE(
+        Status().endsWith(QStringLiteral("Waiting up to 60 s for %1 to come back.").arg(link)))
+        << Status().toStdString();
+    box->ClearLogs();
+    ASSERT_TRUE(box->Start()) << box->LastError();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+
+    const QString back =
+        QStringLiteral("Reconnected to %1: box 30012345 is back. Nothing was sent.").arg(link);
+    EXPECT_TRUE(WaitUntil([&] { return form->StatusBar1->currentMessage() == back; }, 15000))
+        << Status().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return form->Vars().Awaiting == 0; }));
+    EXPECT_EQ(Codes(), std::vector<uint8_t>{Cmd::ReadSerial}) << "only its serial number was read";
+    EXPECT_EQ(Get([&] { return form->ButtonConnect->text(); }), "Disconnect");
+    EXPECT_TRUE(Get([&] { return form->ButtonSend->isEnabled(); }));
+    EXPECT_EQ(CellsOtherThan(form, image), std::vector<std::string>{}) << "the tables stay";
+    EXPECT_FALSE(WaitForDialog(300)) << "no message";
+
+    // The box is read whole before it is written (the backup is of it), and no question
+    // comes: the tables are its own.
+    ASSERT_TRUE(TypeIntoCell(2, PT::CH3, 8, 2, "-321"));
+    box->ClearLogs();
+    Click(Centre(form->ButtonSend));
+    std::vector<uint8_t> expected = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3,
+                                     Cmd::ReadStartTime, Cmd::ReadPedal};
+    expected.insert(expected.end(), kSend3.begin(), kSend3.end());
+    ASSERT_TRUE(WaitForChain(expected.size(), 15000))
+        << "the box received " << box->Received().size() << "; "
+        << (WaitForDialog(300) ? "a dialog is open" : "no dialog");
+    EXPECT_EQ(Codes(), expected);
+    EXPECT_TRUE(WaitUntil([&] {
+        return form->StatusBar1->currentMessage() == "Sent and verified.";
+    })) << Status().toStdString();
+    EXPECT_EQ(BoxValue(2, PT::CH3, 8, 2), "-321");
+    const QStringList backups =
+        QDir(Path("corvane-zel/backups")).entryList({"30012345-*.bin"}, QDir::Files);
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(ReadFile(Path("corvane-zel/backups/" + backups[0])).left(3744) ==
+                QByteArray(reinterpret_cast<const char*>(image.data()), 3744));
+    EXPECT_FALSE(WaitForDialog(300)) << "no question, no message";
+}
+
 TEST_F(LinkRows, SendToABoxThatStoresAByteWronglyShowsTheVerifyMessage) {
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
@@ -360,8 +409,8 @@ TEST_F(LinkRows, AValueTheBoxCannotStoreIsTintedAtOnceAndStopsTheSendBeforeItsFi
 
     // As soon as it is committed.
     const QString reason = "The box cannot store this: 40000 is outside -32768 to 32767.";
-    EXPECT_EQ(CellRole(form, 1, PT::CH1, 9, 2, Qt::ToolTipRole).toString(), reason);
-    const QColor tint = CellRole(form, 1, PT::CH1, 9, 2, Qt::BackgroundRole).value<QColor>();
+    EXPECT_EQ(CellRole(1, PT::CH1, 9, 2, Qt::ToolTipRole).toString(), reason);
+    const QColor tint = CellRole(1, PT::CH1, 9, 2, Qt::BackgroundRole).value<QColor>();
     EXPECT_TRUE(tint.isValid() && tint.red() > tint.green() + 60 && tint.red() > tint.blue() + 60)
         << "no red tint: " << tint.name().toStdString();
     EXPECT_EQ(HoverTip(Grid(1, PT::CH1), 9, 2), reason);
