@@ -117,7 +117,9 @@ class GraphView : public QChartView {
     LiveGraph& graph_;
 };
 
-LiveGraph::LiveGraph(TForm1& form) : QWidget(&form, Qt::Window), form_(form) {
+// A tool window of the main one: it stays above it, so that where it covers the tables (a small
+// screen), a click on the main window's top bar does not hide it.
+LiveGraph::LiveGraph(TForm1& form) : QWidget(&form, Qt::Tool), form_(form) {
     setObjectName(QStringLiteral("LiveGraph"));
     setWindowTitle(QStringLiteral("Live graph"));
     setWindowIcon(AppIcon());

@@ -421,7 +421,11 @@ Qt::ItemFlags CellModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     if (IsFixed(index.column(), index.row())) return Qt::ItemIsEnabled;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (editing_) flags |= Qt::ItemIsEditable;
+    // A cell the box does not store (the configuration row beyond a 2-channel box's one value)
+    // takes no typing, or what is typed would be lost at the next send.
+    const bool stored =
+        !storedRange_ || (index.column() >= storedFirst_ && index.column() <= storedLast_);
+    if (editing_ && stored) flags |= Qt::ItemIsEditable;
     return flags;
 }
 
