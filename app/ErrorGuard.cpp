@@ -69,15 +69,16 @@ void SetQuestionPresenter(QuestionPresenter presenter) {
     Asker() = std::move(presenter);
 }
 
-void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered) {
+void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered,
+              bool yesByDefault) {
     if (Asker()) {
         answered(Asker()(title, question));
         return;
     }
-    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered)] {
+    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered), yesByDefault] {
         QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                         QApplication::activeWindow());
-        box.setDefaultButton(QMessageBox::No);
+        box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         answered(box.exec() == QMessageBox::Yes);
     });

@@ -22,7 +22,8 @@ bool ErrorMessagePending();
 // at once; an empty function restores the message box.
 using QuestionPresenter = std::function<bool(const QString& title, const QString& question)>;
 void SetQuestionPresenter(QuestionPresenter presenter);
-void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered);
+void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered,
+              bool yesByDefault = false);
 // The same question asked at once, for a caller that needs the answer now (a window being
 // closed).
 bool AskYesNoNow(const QString& title, const QString& question);

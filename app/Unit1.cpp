@@ -146,6 +146,12 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     ComboBoxPedalRes->setCurrentIndex(1);
     InitialiseTables(*this, vars_);
     CreateHistory();
+    recoveryDue_.setSingleShot(true);
+    connect(&recoveryDue_, &QTimer::timeout, this, [this] {
+        if (UnsavedChanges()) WriteRecovery();
+    });
+    // The tables as they start are what changes count from until a box or a file fills them.
+    TakeBaseline({});
 
     for (const std::string& name : ListTuningFiles(QDir::currentPath().toStdString())) {
         FileListBox1->addItem(QString::fromStdString(name));
@@ -756,13 +762,132 @@ int TForm1::TablesChanges() const {
 }
 
 void TForm1::NoteChanges() {
+    lastChange_ = QDateTime::currentDateTime();
     if (changesDue_) return;
     // Said once the change is whole: a paste or a download sets many cells.
     changesDue_ = true;
     QTimer::singleShot(0, this, [this] {
         changesDue_ = false;
         connection_->SetTablesChanges(TablesChanges());
+        KeepForRecovery();
     });
+}
+
+namespace {
+bool& RecoveryEnabled() {
+    static bool enabled = false;
+    return enabled;
+}
+}  // namespace
+
+void TForm1::SetRecoveryEnabled(bool on) {
+    RecoveryEnabled() = on;
+}
+
+void TForm1::KeepForRecovery() {
+    if (!RecoveryEnabled()) return;
+    if (!UnsavedChanges()) {
+        recoveryDue_.stop();
+        RecoveryStore::Remove();
+        return;
+    }
+    // At most every 2 s: a change comes in at once when none came for that long.
+    const qint64 since = recoveryWritten_.isValid() ? recoveryWritten_.elapsed() : kRecoveryMs;
+    if (since >= kRecoveryMs) {
+        WriteRecovery();
+    } else if (!recoveryDue_.isActive()) {
+        recoveryDue_.start(static_cast<int>(kRecoveryMs - since));
+    }
+}
+
+void TForm1::WriteRecovery() {
+    RecoveryState state;
+    const auto add = [&](const TableText* table) {
+        state.tables.push_back({table->Name(), table->Model().Texts(), table->Model().Baseline()});
+    };
+    for (int program = 1; program <= 9; ++program) {
+        for (const TableText* table : programTables_[program]) add(table);
+    }
+    add(namedTables_[static_cast<size_t>(Grid::StrGridConfig)]);
+    state.settings = Settings();
+    state.settingsBaseline = settingsBaseline_;
+    state.origin = connection_->State().origin;
+    state.changes = TablesChanges();
+    state.lastChange = lastChange_;
+    try {
+        RecoveryStore::Write(state);
+    } catch (const std::exception&) {
+        // A full disk must not stop the editing; the next change tries again.
+    }
+    recoveryWritten_.start();
+}
+
+void TForm1::OfferRecovery() {
+    if (!RecoveryEnabled()) return;
+    const std::optional<RecoveryState> state = RecoveryStore::Read();
+    if (!state) {
+        RecoveryStore::Remove();
+        return;
+    }
+    AskYesNo(
+        QStringLiteral("Restore"),
+        QStringLiteral("The tool ended before the tables were saved or sent (%1, last at %2). "
+                       "Restore them?")
+            .arg(state->changes == 1 ? QStringLiteral("1 change")
+                                     : QStringLiteral("%1 changes").arg(state->changes))
+            .arg(state->lastChange.toString(QStringLiteral("HH:mm:ss"))),
+        [this, recovered = *state](bool yes) {
+            if (yes) {
+                Restore(recovered);
+            } else {
+                RecoveryStore::Remove();
+            }
+        },
+        true);
+}
+
+void TForm1::Restore(const RecoveryState& state) {
+    std::map<QString, TableText*> byName;
+    for (int program = 1; program <= 9; ++program) {
+        for (TableText* table : programTables_[program]) byName[table->Name()] = table;
+    }
+    TableText* config = namedTables_[static_cast<size_t>(Grid::StrGridConfig)];
+    byName[config->Name()] = config;
+    // The box's edition comes back with the serial number field, so that the tables show and
+    // save as that box's.
+    const std::string serial = state.settings[0].toStdString();
+    if (EditionOf(serial) != '\0') {
+        vars_.BoxSerial = serial;
+        Guarded([&] { ApplyEditionLayout(*this, EditionOf(serial)); });
+    }
+    history_->Record(QStringLiteral("Restore"), [&] {
+        for (const RecoveryState::Table& saved : state.tables) {
+            const auto found = byName.find(saved.name);
+            if (found == byName.end()) continue;
+            CellModel& model = found->second->Model();
+            const int cols = model.columnCount();
+            for (size_t k = 0; k < saved.texts.size() && k < model.Texts().size(); ++k) {
+                const int col = static_cast<int>(k) % cols;
+                const int row = static_cast<int>(k) / cols;
+                if (!model.IsFixed(col, row)) model.SetText(col, row, saved.texts[k]);
+            }
+        }
+    });
+    for (const RecoveryState::Table& saved : state.tables) {
+        const auto found = byName.find(saved.name);
+        if (found != byName.end()) found->second->Model().SetBaseline(saved.baseline);
+    }
+    EditNewSerial->setText(state.settings[0]);
+    ControlByName(Ctl::NumBoxStartTime).SetCaption(state.settings[1].toStdString());
+    ComboBoxPedalRes->setCurrentIndex(state.settings[2].toInt());
+    settingsBaseline_ = state.settingsBaseline;
+    if (state.origin.kind == TablesOrigin::Kind::Box)
+        vars_.TablesSerial = state.origin.name.toStdString();
+    savedTexts_.clear();
+    connection_->SetTablesOrigin(
+        {TablesOrigin::Kind::Restored, state.origin.name, state.origin.when, false});
+    Guarded([&] { RefreshCharts(*this); });
+    NoteChanges();
 }
 
 bool TForm1::UnsavedChanges() const {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: every control of the tool, its start-up state and its handlers.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFutureWatcher>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <array>
@@ -25,6 +27,7 @@
 #include "Controls.h"
 #include "EditHistory.h"
 #include "Link.h"
+#include "Recovery.h"
 #include "SelectionMath.h"
 #include "TApdComPort.h"
 #include "Variables.h"
@@ -252,12 +255,20 @@ class TForm1 : public QMainWindow, public FormControls {
     void ShowBackups();
     void CompareWithPath(const QString& path);
 
+  public:
     // Values changed since the tables came, and not sent.
     int TablesChanges() const;
     // There are changes that are neither sent nor saved.
     bool UnsavedChanges() const;
     // Tells the session the count of changes, once the change in progress is whole.
     void NoteChanges();
+    // The recovery file (off unless the program turns it on, so tests leave none): kept while
+    // there are changes neither sent nor saved, at most every 2 s.
+    static void SetRecoveryEnabled(bool on);
+    static constexpr qint64 kRecoveryMs = 2000;
+    // At start: offers back the tables of a run that ended without a clean exit.
+    void OfferRecovery();
+    void Restore(const RecoveryState& state);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -278,8 +289,7 @@ class TForm1 : public QMainWindow, public FormControls {
     // other than the one the tables came from.
     void StartSend(SendConsent consent);
     // The list of what a send would change, with "Send" (the default) and "Cancel".
-    void ShowSendPreview(const QStringList& changes, const QString& boxSerial,
-                         SendConsent consent);
+    void ShowSendPreview(const QStringList& changes, const QString& boxSerial, SendConsent consent);
     void AskToSendToOtherBox(const QString& tablesSerial, const QString& boxSerial);
     void ShowPortList(const QStringList& ports);
     void FillPortListInBackground();
@@ -295,6 +305,11 @@ class TForm1 : public QMainWindow, public FormControls {
     std::optional<std::array<QString, 3>> settingsBaseline_;
     QByteArray savedTexts_;  // the digest of the texts last saved, read or opened
     bool changesDue_ = false;
+    void KeepForRecovery();
+    void WriteRecovery();
+    QDateTime lastChange_;
+    QElapsedTimer recoveryWritten_;
+    QTimer recoveryDue_;
     QString shownStatus_;
     void ConnectionLost(const QString& reason);
     void CreateHistory();

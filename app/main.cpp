@@ -16,6 +16,7 @@
 #include "BoxSimulator.h"
 #include "ErrorGuard.h"
 #include "Pictures.h"
+#include "Recovery.h"
 #include "Unit1.h"
 
 namespace {
@@ -113,10 +114,13 @@ int main(int argc, char** argv) {
     }
 
     TForm1::SetExtraPorts(extraPorts);
+    // A picture of the window keeps nobody's tables.
+    TForm1::SetRecoveryEnabled(screenshotPath.isEmpty());
     Guarded([&] {
         auto* form = new TForm1();
         form->setAttribute(Qt::WA_DeleteOnClose);
         form->show();
+        QTimer::singleShot(0, form, &TForm1::OfferRecovery);
         Say(QStringLiteral("%1 started").arg(TForm1::kCaption));
         if (!screenshotPath.isEmpty()) {
             QTimer::singleShot(300, form, [form, screenshotPath, simulatedPort] {
@@ -129,6 +133,8 @@ int main(int argc, char** argv) {
             });
         }
         app.exec();
+        // A clean exit: the user has closed the window, answering for any changes.
+        if (screenshotPath.isEmpty()) RecoveryStore::Remove();
     });
     if (box) box->Stop();
     return 0;

@@ -16,6 +16,7 @@
 
 #include "BackupStore.h"
 #include "Functions.h"
+#include "Recovery.h"
 #include "TableLayout.h"
 #include "TestSupport.h"
 #include "WindowFixture.h"
@@ -424,6 +425,70 @@ TEST_F(FilesTest, BackupsAreListedComparedAndOpened) {
     EXPECT_EQ(form->History().Stack().count(), 1);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     TForm1::SetUrlOpener({});
+    qputenv("XDG_DATA_HOME", previous);
+}
+
+}  // namespace
+
+namespace {
+
+// While there are changes neither sent nor saved, the tables are kept in a recovery file; a
+// run that ended without a clean exit offers them back at the next start: Yes restores them
+// as one undo step, not sent; No removes the file.
+TEST(Recovery, ATableLeftUncleanlyIsOfferedBackAtTheNextStart) {
+    QTemporaryDir data;
+    const QByteArray previous = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    TForm1::SetRecoveryEnabled(true);
+    QStringList errors;
+    SetErrorPresenter([&](const QString& message) { errors << message; });
+    QStringList asked;
+    bool answer = true;
+    SetQuestionPresenter([&](const QString&, const QString& question) {
+        asked << question;
+        return answer;
+    });
+
+    auto form = std::make_unique<TForm1>();
+    form->EditNewSerial->setText("31234567");
+    form->ProgramGrid(2, PT::CH1).SetCell(3, 1, "4321");
+    ASSERT_TRUE(QTest::qWaitFor([] { return QFile::exists(RecoveryStore::Path()); }))
+        << "the first change is kept at once";
+    form->ProgramGrid(4, PT::Fuel).SetCell(5, 0, "abc");
+    QTest::qWait(TForm1::kRecoveryMs + 300);
+    form.reset();  // as if killed: no clean exit removes the file
+
+    form = std::make_unique<TForm1>();
+    form->OfferRecovery();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(
+        asked[0].startsWith("The tool ended before the tables were saved or sent (3 "
+                            "changes, last at "))
+        << asked[0].toStdString();
+    EXPECT_EQ(form->ProgramGrid(2, PT::CH1).Cell(3, 1), "4321");
+    EXPECT_EQ(form->ProgramGrid(4, PT::Fuel).Cell(5, 0), "abc") << "texts come back as they were";
+    EXPECT_EQ(form->EditNewSerial->text(), "31234567");
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return form->TablesLabel->text() == "Restored, 3 changes not sent";
+    })) << form->TablesLabel->text().toStdString();
+    EXPECT_EQ(form->History().Stack().count(), 1);
+    form->History().Stack().undo();
+    EXPECT_EQ(form->ProgramGrid(2, PT::CH1).Cell(3, 1), "0");
+    form.reset();
+
+    answer = false;
+    asked.clear();
+    form = std::make_unique<TForm1>();
+    form->OfferRecovery();
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_FALSE(QFile::exists(RecoveryStore::Path())) << "No removes it";
+    EXPECT_EQ(form->ProgramGrid(2, PT::CH1).Cell(3, 1), "0");
+    form.reset();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+    TForm1::SetRecoveryEnabled(false);
+    SetQuestionPresenter({});
+    SetErrorPresenter({});
     qputenv("XDG_DATA_HOME", previous);
 }
 

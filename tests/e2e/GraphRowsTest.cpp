@@ -192,7 +192,9 @@ TEST_F(GraphRows, ARecordingHoldsEveryMessageTakenAndReplaysIntoTheDynoLog) {
     for (size_t k = 0; k < records.size(); ++k) {
         EXPECT_EQ(records[k].sample, first[static_cast<std::ptrdiff_t>(k)]) << "line " << k + 2;
         EXPECT_EQ(records[k].program, 1) << "line " << k + 2;
-        if (k > 0) EXPECT_GE(records[k].time, records[k - 1].time) << "line " << k + 2;
+        if (k > 0) {
+            EXPECT_GE(records[k].time, records[k - 1].time) << "line " << k + 2;
+        }
     }
 
     // Off; the stream filled the record of programs 1 to 9, which "Reset log P>0" clears.
