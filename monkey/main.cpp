@@ -45,7 +45,6 @@ const char* const kFaultMarks[] = {
     "ERROR: AddressSanitizer",
     "ERROR: LeakSanitizer",
     "runtime error:",
-    "AddressSanitizer:DEADLYSIGNAL",
     "exception reached the event loop",
 };
 
@@ -69,13 +68,14 @@ bool SafeFileName(const std::string& name) {
     });
 }
 
-std::vector<std::string> FilesHere() {
+std::vector<std::string> FilesIn(const std::string& path) {
     std::vector<std::string> names;
-    DIR* folder = opendir(".");
+    DIR* folder = opendir(path.c_str());
     if (folder == nullptr) return names;
     while (dirent* entry = readdir(folder)) {
         struct stat info {};
-        if (SafeFileName(entry->d_name) && stat(entry->d_name, &info) == 0 &&
+        const std::string file = path + "/" + entry->d_name;
+        if (SafeFileName(entry->d_name) && stat(file.c_str(), &info) == 0 &&
             S_ISREG(info.st_mode)) {
             names.emplace_back(entry->d_name);
         }
@@ -498,7 +498,7 @@ int Monkey::Run() {
                 if (Clock::now() - start_ >= std::chrono::seconds(options_.seconds)) break;
                 if (!Sync()) break;
                 if (Clock::now() - lastFiles >= 1s) {
-                    files = FilesHere();
+                    files = FilesIn(".");
                     lastFiles = Clock::now();
                 }
                 Scene scene;
@@ -540,6 +540,10 @@ int Monkey::Run() {
     box_.Off();
     Summary(seconds);
     std::printf("monkey: the boxes took %zu commands and sent %zu live messages\n", commands, live);
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::printf("monkey: the tool left %zu files in its folder and %zu backups\n",
+                FilesIn(".").size(),
+                data != nullptr ? FilesIn(std::string(data) + "/corvane-zel/backups").size() : 0);
     if (!failure_.empty()) {
         std::cerr << "monkey: FAILED: " << failure_ << "\n";
         return 1;
