@@ -20,7 +20,9 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -83,6 +85,45 @@ std::vector<std::string> FilesIn(const std::string& path) {
     closedir(folder);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Files in the working folder for "Open file", "Compare with file…" and "Open recording…"
+// to find, the same in every run: tuning files of both sizes with random and with zero
+// bytes, one cut short, and recordings long, flat (no time passes), of one message, of the
+// header alone, and not a recording at all.
+void MakeFixtures() {
+    std::mt19937 random(24);
+    const auto write = [](const char* name, const std::string& bytes) {
+        std::ofstream(name, std::ios::binary) << bytes;
+    };
+    const auto bytes = [&](size_t size) {
+        std::string text(size, '\0');
+        for (char& c : text) c = static_cast<char>(random());
+        return text;
+    };
+    write("random3.bin", bytes(3776));
+    write("random2.bin", bytes(2305));
+    write("zeros3.bin", std::string(3776, '\0'));
+    write("short.bin", bytes(17));
+    const std::string header = "seconds,rpm,press1,temp1,press2,temp2,press3,program\n";
+    std::ostringstream run;
+    run << header;
+    long micros = 0;
+    for (int line = 0; line < 3000; ++line) {
+        micros += static_cast<long>(random() % 5000);
+        run << micros / 1000000 << '.' << std::setw(6) << std::setfill('0') << micros % 1000000;
+        for (int channel = 0; channel < 6; ++channel) {
+            // Mostly an engine's values, now and then the highest a reading can be.
+            run << ',' << (random() % 50 == 0 ? 65535 : random() % 9000);
+        }
+        run << ',' << random() % 256 << '\n';
+    }
+    write("run.csv", run.str());
+    write("flat.csv",
+          header + "1.000000,3000,300,90,200,80,100,2\n1.000000,3100,310,91,210,81,110,3\n");
+    write("one.csv", header + "0.000000,800,0,20,0,20,0,0\n");
+    write("header.csv", header);
+    write("not-a-run.csv", "rpm;press\n1;2;3\n");
 }
 
 class Tool {
@@ -466,6 +507,7 @@ int Monkey::Run() {
         if (options_.replay.empty()) Record(first);
     }
 
+    MakeFixtures();
     if (!tool_.Start(options_, error)) {
         std::cerr << "monkey: " << error << "\n";
         return 2;
