@@ -3,34 +3,40 @@
 # server of its own (Xvfb) with a window manager (openbox), a simulated box behind a link
 # that goes away and comes back, and random real input through the X server for a while.
 #
-#     bash scripts/monkey.sh [--seconds N] [--seed S] [--replay FILE]
+#     bash scripts/monkey.sh [--seconds N] [--seed S] [--replay FILE] [--save FILE]
 #
 # Fails on a crash, a sanitizer's report, an exception that reached the event loop or a
 # window that does not answer for 5 s; a failing run keeps its events in a file it names,
-# which --replay sends again at the same pace. Everything the tool writes stays in a
-# temporary folder (its home, data, configuration and cache folders and its working folder).
+# which --replay sends again at the same pace; --save FILE keeps them whatever the outcome.
+# Everything the tool writes stays in a temporary folder (its home, data, configuration and
+# cache folders and its working folder).
 set -euo pipefail
 caller=$PWD
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: bash scripts/monkey.sh [--seconds N] [--seed S] [--replay FILE]" >&2
+    echo "usage: bash scripts/monkey.sh [--seconds N] [--seed S] [--replay FILE] [--save FILE]" >&2
     exit 2
 }
 seconds=60
 seed=
 replay=
+save=
 while [ $# -gt 0 ]; do
     case "$1" in
         --seconds) [ $# -ge 2 ] || usage; seconds=$2; shift 2 ;;
         --seed) [ $# -ge 2 ] || usage; seed=$2; shift 2 ;;
         --replay) [ $# -ge 2 ] || usage; replay=$2; shift 2 ;;
+        --save) [ $# -ge 2 ] || usage; save=$2; shift 2 ;;
         *) usage ;;
     esac
 done
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || usage
 if [ -z "$seed" ]; then seed=$(( $(od -An -N4 -tu4 /dev/urandom) )); fi
 [[ "$seed" =~ ^[0-9]+$ ]] || usage
+if [ -n "$save" ]; then
+    case "$save" in /*) ;; *) save="$caller/$save" ;; esac
+fi
 if [ -n "$replay" ]; then
     case "$replay" in /*) ;; *) replay="$caller/$replay" ;; esac
     [ -r "$replay" ] || { echo "monkey: cannot read $replay" >&2; exit 2; }
@@ -109,6 +115,10 @@ fi
 status=0
 (cd "$run/work" && "$driver" --tool "$tool" --link "$run/box" --events "$run/events.txt" \
     --stderr "$run/tool.stderr" "${mode[@]}") || status=$?
+if [ -n "$save" ] && [ -s "$run/events.txt" ]; then
+    cp "$run/events.txt" "$save"
+    echo "monkey: the events are in $save"
+fi
 if [ "$status" -eq 0 ]; then exit 0; fi
 
 if [ -s "$run/tool.stderr" ]; then
