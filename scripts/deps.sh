@@ -7,11 +7,13 @@ set -euo pipefail
 # fonts-wine carries a face with the metrics of the one the layout was drawn with.
 # The end-to-end rows (tests/e2e) talk to the X server through libxcb; scripts/e2e.sh adds
 # what runs them: xvfb, xauth, xdotool and openbox.
+# The monkey's driver (monkey/) sends its input through XTest: libx11-dev and libxtst-dev;
+# scripts/monkey.sh adds what runs it: xvfb, xauth, openbox and gdb.
 # The Debian package: dpkg-dev (dpkg-shlibdeps) and file for CPack, and the checks of
 # tests/package (desktop-file-utils, appstream, lintian).
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev qt6-serialport-dev
-          libqt6opengl6-dev libgtest-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra
-          fonts-wine dpkg-dev file desktop-file-utils appstream lintian "$@")
+          libqt6opengl6-dev libgtest-dev libxcb1-dev libx11-dev libxtst-dev fonts-dejavu-core
+          fonts-dejavu-extra fonts-wine dpkg-dev file desktop-file-utils appstream lintian "$@")
 
 missing=()
 for pkg in "${packages[@]}"; do

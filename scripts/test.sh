@@ -25,3 +25,13 @@ ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2 \
 # A bounded fuzz run of the response assembler and the tuning-file loader (clang's libFuzzer).
 bash scripts/deps.sh clang-14 libclang-rt-14-dev
 bash scripts/fuzz.sh
+
+# The monkey (scripts/monkey.sh): random real input into the sanitizer build of the tool on a
+# desktop of its own, with a box that goes away and comes back. A fixed seed, then one from
+# the clock (printed, so that a failure can be run again), then every kept run.
+bash scripts/monkey.sh --seconds 120 --seed 1
+bash scripts/monkey.sh --seconds 60 --seed "$(date +%s)"
+for kept in monkey/cases/*.txt; do
+    [ -e "$kept" ] || continue
+    bash scripts/monkey.sh --replay "$kept"
+done
