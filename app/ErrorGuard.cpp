@@ -70,14 +70,18 @@ void SetQuestionPresenter(QuestionPresenter presenter) {
 }
 
 void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered,
-              bool yesByDefault) {
+              bool yesByDefault, QWidget* parent) {
     if (Asker()) {
         answered(Asker()(title, question));
         return;
     }
-    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered), yesByDefault] {
+    QPointer<QWidget> owner = parent;
+    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered), yesByDefault,
+                                 owner, parented = parent != nullptr] {
+        // An owner that has gone since leaves nothing to ask about.
+        if (parented && owner.isNull()) return;
         QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
-                        QApplication::activeWindow());
+                        parented ? owner.data() : QApplication::activeWindow());
         box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
         answered(box.exec() == QMessageBox::Yes);

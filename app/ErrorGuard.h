@@ -5,6 +5,8 @@
 #include <exception>
 #include <functional>
 
+class QWidget;
+
 using ErrorPresenter = std::function<void(const QString& message)>;
 
 // Replaces the presenter; an empty function restores the message box.
@@ -22,8 +24,9 @@ bool ErrorMessagePending();
 // at once; an empty function restores the message box.
 using QuestionPresenter = std::function<bool(const QString& title, const QString& question)>;
 void SetQuestionPresenter(QuestionPresenter presenter);
+// The box belongs to `parent`, else to the active window.
 void AskYesNo(const QString& title, const QString& question, std::function<void(bool)> answered,
-              bool yesByDefault = false);
+              bool yesByDefault = false, QWidget* parent = nullptr);
 // The same question asked at once, for a caller that needs the answer now (a window being
 // closed).
 bool AskYesNoNow(const QString& title, const QString& question);

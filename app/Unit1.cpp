@@ -785,7 +785,8 @@ void TForm1::SetRecoveryEnabled(bool on) {
 }
 
 void TForm1::KeepForRecovery() {
-    if (!RecoveryEnabled()) return;
+    // A file left by an earlier run is the user's to take or drop first.
+    if (!RecoveryEnabled() || !recoveryDecided_) return;
     if (!UnsavedChanges()) {
         recoveryDue_.stop();
         RecoveryStore::Remove();
@@ -827,6 +828,8 @@ void TForm1::OfferRecovery() {
     const std::optional<RecoveryState> state = RecoveryStore::Read();
     if (!state) {
         RecoveryStore::Remove();
+        recoveryDecided_ = true;
+        KeepForRecovery();
         return;
     }
     AskYesNo(
@@ -837,13 +840,15 @@ void TForm1::OfferRecovery() {
                                      : QStringLiteral("%1 changes").arg(state->changes))
             .arg(state->lastChange.toString(QStringLiteral("HH:mm:ss"))),
         [this, recovered = *state](bool yes) {
+            recoveryDecided_ = true;
             if (yes) {
                 Restore(recovered);
             } else {
                 RecoveryStore::Remove();
+                KeepForRecovery();
             }
         },
-        true);
+        true, this);
 }
 
 void TForm1::Restore(const RecoveryState& state) {

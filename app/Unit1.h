@@ -306,6 +306,7 @@ class TForm1 : public QMainWindow, public FormControls {
     QByteArray savedTexts_;  // the digest of the texts last saved, read or opened
     bool changesDue_ = false;
     void KeepForRecovery();
+    bool recoveryDecided_ = false;  // an earlier run's file has been offered, or there is none
     void WriteRecovery();
     QDateTime lastChange_;
     QElapsedTimer recoveryWritten_;
