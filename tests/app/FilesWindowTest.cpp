@@ -450,6 +450,8 @@ TEST(Recovery, ATableLeftUncleanlyIsOfferedBackAtTheNextStart) {
     });
 
     auto form = std::make_unique<TForm1>();
+    form->OfferRecovery();  // as every start does: no earlier file, nothing asked
+    EXPECT_TRUE(asked.isEmpty());
     form->EditNewSerial->setText("31234567");
     form->ProgramGrid(2, PT::CH1).SetCell(3, 1, "4321");
     ASSERT_TRUE(QTest::qWaitFor([] { return QFile::exists(RecoveryStore::Path()); }))

@@ -25,8 +25,8 @@ void Activate(const QString& window) {
 QString WindowOf(qint64 pid, const QString& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         QProcess search;
-        search.start(QStringLiteral("xdotool"),
-                     {"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name", name});
+        search.start(QStringLiteral("xdotool"), {"search", "--all", "--onlyvisible", "--pid",
+                                                 QString::number(pid), "--name", name});
         search.waitForFinished(5000);
         const QString found = QString::fromUtf8(search.readAllStandardOutput()).trimmed();
         if (!found.isEmpty()) return found.section('\n', 0, 0);
