@@ -436,12 +436,19 @@ bool Monkey::Quit() {
             desk_.Button(held, false);
             held_.erase(held);
         }
-        if (desk_.TopPopup() != nullptr || desk_.TopDialog() != nullptr) {
+        const ToolWindow* dialog = desk_.TopDialog();
+        if (dialog != nullptr && dialog->title == "Close") {
+            // Changes neither sent nor saved: the tool asks before it closes, No by default;
+            // a message box takes its buttons' letters without Alt.
+            desk_.Key("y");
+            desk_.Flush();
+        } else if (desk_.TopPopup() != nullptr || dialog != nullptr) {
             desk_.Key("Escape");
             desk_.Flush();
             continue;
+        } else {
+            desk_.CloseMain();
         }
-        desk_.CloseMain();
         const Clock::time_point end = Clock::now() + 3s;
         while (Clock::now() < end && tool_.Alive()) std::this_thread::sleep_for(20ms);
         if (!tool_.Alive()) break;
