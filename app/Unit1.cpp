@@ -720,9 +720,20 @@ void TForm1::ButtonSaveFileClick() {
     });
 }
 
+std::vector<TableText*> TForm1::StoredTables() const {
+    std::vector<TableText*> tables;
+    tables.reserve(9 * 4 + 1);
+    for (int program = 1; program <= 9; ++program)
+        tables.insert(tables.end(), programTables_[program].begin(), programTables_[program].end());
+    tables.push_back(namedTables_[static_cast<size_t>(Grid::StrGridConfig)]);
+    return tables;
+}
+
 QByteArray TForm1::TextsDigest() const {
+    // What a save writes: the live data and the dyno log change without making the tables
+    // unsaved.
     QCryptographicHash digest(QCryptographicHash::Sha1);
-    for (const auto& table : ownedTables_) {
+    for (const TableText* table : StoredTables()) {
         for (const QString& text : table->Model().Texts()) {
             digest.addData(text.toUtf8());
             digest.addData(QByteArrayView("\0", 1));
@@ -738,10 +749,7 @@ std::array<QString, 3> TForm1::Settings() const {
 }
 
 void TForm1::TakeBaseline(const TablesOrigin& origin) {
-    for (int program = 1; program <= 9; ++program) {
-        for (TableText* table : programTables_[program]) table->Model().SetBaseline();
-    }
-    GridByName(Grid::StrGridConfig).Model().SetBaseline();
+    for (TableText* table : StoredTables()) table->Model().SetBaseline();
     settingsBaseline_ = Settings();
     savedTexts_ = TextsDigest();
     connection_->SetTablesOrigin(origin);
@@ -750,10 +758,7 @@ void TForm1::TakeBaseline(const TablesOrigin& origin) {
 
 int TForm1::TablesChanges() const {
     int changes = 0;
-    for (int program = 1; program <= 9; ++program) {
-        for (TableText* table : programTables_[program]) changes += table->Model().Changes();
-    }
-    changes += namedTables_[static_cast<size_t>(Grid::StrGridConfig)]->Model().Changes();
+    for (const TableText* table : StoredTables()) changes += table->Model().Changes();
     const std::array<QString, 3> settings = Settings();
     for (size_t k = 0; k < settings.size(); ++k) {
         if (settingsBaseline_ && settings[k] != (*settingsBaseline_)[k]) ++changes;
@@ -803,13 +808,8 @@ void TForm1::KeepForRecovery() {
 
 void TForm1::WriteRecovery() {
     RecoveryState state;
-    const auto add = [&](const TableText* table) {
+    for (const TableText* table : StoredTables())
         state.tables.push_back({table->Name(), table->Model().Texts(), table->Model().Baseline()});
-    };
-    for (int program = 1; program <= 9; ++program) {
-        for (const TableText* table : programTables_[program]) add(table);
-    }
-    add(namedTables_[static_cast<size_t>(Grid::StrGridConfig)]);
     state.settings = Settings();
     state.settingsBaseline = settingsBaseline_;
     state.origin = connection_->State().origin;
@@ -853,11 +853,7 @@ void TForm1::OfferRecovery() {
 
 void TForm1::Restore(const RecoveryState& state) {
     std::map<QString, TableText*> byName;
-    for (int program = 1; program <= 9; ++program) {
-        for (TableText* table : programTables_[program]) byName[table->Name()] = table;
-    }
-    TableText* config = namedTables_[static_cast<size_t>(Grid::StrGridConfig)];
-    byName[config->Name()] = config;
+    for (TableText* table : StoredTables()) byName[table->Name()] = table;
     // The box's edition comes back with the serial number field, so that the tables show and
     // save as that box's.
     const std::string serial = state.settings[0].toStdString();
@@ -901,7 +897,7 @@ bool TForm1::UnsavedChanges() const {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     const int changes = TablesChanges();
-    if (changes > 0 && TextsDigest() != savedTexts_ &&
+    if (UnsavedChanges() &&
         !AskYesNoNow(
             QStringLiteral("Close"),
             QStringLiteral("%1 %2 neither sent to the box nor saved. Close anyway?")
@@ -1493,11 +1489,8 @@ void TForm1::CompareWithPath(const QString& path) {
 void TForm1::ShowComparison() {
     if (comparedName_.isEmpty()) return;
     int differences = 0;
-    for (int program = 1; program <= 9; ++program) {
-        for (TableText* table : programTables_[program])
-            differences += table->Model().CompareDifferences();
-    }
-    differences += GridByName(Grid::StrGridConfig).Model().CompareDifferences();
+    for (const TableText* table : StoredTables())
+        differences += table->Model().CompareDifferences();
     StatusBar1->showMessage(
         differences == 0 ? QStringLiteral("No differences from %1").arg(comparedName_)
         : differences == 1

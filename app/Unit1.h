@@ -285,8 +285,7 @@ class TForm1 : public QMainWindow, public FormControls {
     void WireHandlers();
     QString ChooseFile(QFileDialog* dialog);
     void ButtonPClick(int n);
-    // "Send", the read-back one undo step; `otherBoxAgreed` once the user said yes to a box
-    // other than the one the tables came from.
+    // "Send", the read-back one undo step; `consent` says what the user agreed to already.
     void StartSend(SendConsent consent);
     // The list of what a send would change, with "Send" (the default) and "Cancel".
     void ShowSendPreview(const QStringList& changes, const QString& boxSerial, SendConsent consent);
@@ -301,6 +300,9 @@ class TForm1 : public QMainWindow, public FormControls {
     void TakeBaseline(const TablesOrigin& origin);
     // The serial number field, the start time and the pedal response, as texts.
     std::array<QString, 3> Settings() const;
+    // The tables whose values a send writes and a tuning file holds: the nine programs' and
+    // the configuration row.
+    std::vector<TableText*> StoredTables() const;
     QByteArray TextsDigest() const;
     std::optional<std::array<QString, 3>> settingsBaseline_;
     QByteArray savedTexts_;  // the digest of the texts last saved, read or opened

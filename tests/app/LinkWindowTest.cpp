@@ -640,6 +640,9 @@ TEST_F(BoxWindowTest, TheStatusBarFollowsTheBoxAndTheTablesChanges) {
     EXPECT_TRUE(shown("box 31234567 (3 channels)", "From file tune.bin, 1 change not sent"));
     form->ButtonSaveFile->click();
     TForm1::SetFileChooser({});
+    // The dyno log and the sensors' data move with the box, and no save holds them.
+    form->StrGridDynoLog->SetCell(1, 1, "4321");
+    form->StrGridSDdata->SetCell(1, 2, "77");
     asked.clear();
     EXPECT_TRUE(form->close());
     EXPECT_TRUE(asked.isEmpty()) << asked.join('\n').toStdString();
