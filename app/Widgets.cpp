@@ -411,7 +411,7 @@ void CellModel::ClearMarks() {
     comparisons_.clear();
     compareDifferences_ = 0;
     if (compared) emit comparisonChanged();
-    if (marks_.empty()) return;
+    if (marks_.empty() && !compared) return;
     marks_.clear();
     emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1),
                      {Qt::BackgroundRole, Qt::ToolTipRole});

@@ -1,5 +1,6 @@
 #include <QClipboard>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "TableLayout.h"
@@ -461,8 +462,11 @@ TEST_F(HistoryTest, CompareMarksFollowUndoAndRedo) {
     ASSERT_EQ(grid->Cell(7, 2), original);
     EXPECT_EQ(grid->CellMark(7, 2), QString::fromStdString("In file.bin: " + stepped));
     EXPECT_EQ(form->StatusBar1->currentMessage(), "3 values differ from file.bin");
+    // The view is told, so the marks' colour goes from the screen too.
+    QSignalSpy repainted(grid->model(), &QAbstractItemModel::dataChanged);
     form->ClearMarksAction->trigger();
     EXPECT_EQ(grid->CellMark(7, 2), "");
+    EXPECT_FALSE(repainted.isEmpty()) << "the marks' colour stays on the screen";
 }
 
 }  // namespace
