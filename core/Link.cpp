@@ -164,25 +164,8 @@ void HandleSideAnswer(Link& link, const FrameEvent& frame) {
     if (frame.kind == FrameKind::SerialReport) vars.PortSerial = ReportedSerial(vars);
     NoteDownload(vars, frame);
     const char edition = EditionOf(vars.PortSerial);
-    if (vars.Reading == Variables::SideRead::Copy && edition != '\0') {
-        const bool three = edition == '3';
-        uint8_t next = 0;
-        switch (frame.kind) {
-            case FrameKind::SerialReport:
-                next = three ? Cmd::ReadImage3 : Cmd::ReadImage2;
-                break;
-            case FrameKind::Image:
-                next = three ? Cmd::ReadConfig3 : Cmd::ReadConfig2;
-                break;
-            case FrameKind::Configuration:
-                next = Cmd::ReadStartTime;
-                break;
-            case FrameKind::StartTime:
-                next = three ? Cmd::ReadPedal : 0;
-                break;
-            default:
-                break;
-        }
+    if (vars.Reading == Variables::SideRead::Copy) {
+        const uint8_t next = NextInChain(CopyChain(edition), vars.AskedCommand);
         if (next != 0) return WriteCommand(link, next, {});
     }
     vars.ReadingEnded = vars.Reading;

@@ -57,6 +57,10 @@ constexpr uint8_t kSend3[] = {Cmd::WriteSerial,    Cmd::WriteImage3, Cmd::WriteC
                               Cmd::WriteStartTime, Cmd::WritePedal,  Cmd::ReadSerial,
                               Cmd::ReadImage3,     Cmd::ReadProgram, Cmd::ReadConfig3,
                               Cmd::ReadStartTime,  Cmd::ReadPedal,   Cmd::ReadSentData};
+constexpr uint8_t kCopy2[] = {Cmd::ReadSerial, Cmd::ReadImage2, Cmd::ReadConfig2,
+                              Cmd::ReadStartTime};
+constexpr uint8_t kCopy3[] = {Cmd::ReadSerial, Cmd::ReadImage3, Cmd::ReadConfig3,
+                              Cmd::ReadStartTime, Cmd::ReadPedal};
 
 }  // namespace
 
@@ -111,6 +115,12 @@ std::span<const uint8_t> DownloadChain(char edition) {
 std::span<const uint8_t> SendChain(char edition) {
     if (edition == '2') return kSend2;
     if (edition == '3') return kSend3;
+    return {};
+}
+
+std::span<const uint8_t> CopyChain(char edition) {
+    if (edition == '2') return kCopy2;
+    if (edition == '3') return kCopy3;
     return {};
 }
 

@@ -113,6 +113,9 @@ size_t AnswerLength(uint8_t answerCode);
 // response) and then downloads everything again.
 std::span<const uint8_t> DownloadChain(char edition);
 std::span<const uint8_t> SendChain(char edition);
+// The reads of what a send overwrites (serial number, image, configuration, start time and
+// pedal response): the copy of a box kept aside from the tables before a send writes it.
+std::span<const uint8_t> CopyChain(char edition);
 // The bytes a whole chain of `edition` moves on the line: each command with its data and
 // each answer.
 size_t ChainWireBytes(std::span<const uint8_t> chain, char edition);
