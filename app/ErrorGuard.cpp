@@ -63,6 +63,15 @@ QuestionPresenter& Asker() {
     static QuestionPresenter asker;
     return asker;
 }
+
+// The question in a message box with Yes and No; Escape answers No.
+bool AskInBox(const QString& title, const QString& question, bool yesByDefault, QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
 }  // namespace
 
 void SetQuestionPresenter(QuestionPresenter presenter) {
@@ -76,25 +85,20 @@ void AskYesNo(const QString& title, const QString& question, std::function<void(
         return;
     }
     QPointer<QWidget> owner = parent;
-    QTimer::singleShot(0, qApp, [title, question, answered = std::move(answered), yesByDefault,
-                                 owner, parented = parent != nullptr] {
-        // An owner that has gone since leaves nothing to ask about.
-        if (parented && owner.isNull()) return;
-        QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
-                        parented ? owner.data() : QApplication::activeWindow());
-        box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
-        answered(box.exec() == QMessageBox::Yes);
-    });
+    QTimer::singleShot(
+        0, qApp,
+        [title, question, answered = std::move(answered), yesByDefault, owner,
+         parented = parent != nullptr] {
+            // An owner that has gone since leaves nothing to ask about.
+            if (parented && owner.isNull()) return;
+            answered(AskInBox(title, question, yesByDefault,
+                              parented ? owner.data() : QApplication::activeWindow()));
+        });
 }
 
 bool AskYesNoNow(const QString& title, const QString& question) {
     if (Asker()) return Asker()(title, question);
-    QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
-                    QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return AskInBox(title, question, false, QApplication::activeWindow());
 }
 
 bool ErrorMessagePending() {

@@ -141,8 +141,7 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     WireHandlers();
 
     FillPortListInBackground();
-    ComboBoxPedalRes->addItems(
-        {QStringLiteral("Lazy"), QStringLiteral("Normal"), QStringLiteral("Insane")});
+    for (const char* response : kPedalResponses) ComboBoxPedalRes->addItem(QString::fromLatin1(response));
     ComboBoxPedalRes->setCurrentIndex(1);
     InitialiseTables(*this, vars_);
     CreateHistory();

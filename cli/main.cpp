@@ -248,15 +248,15 @@ int Info(const QStringList& arguments) {
     Variables& vars = box.Vars();
     const char edition = vars.Edition();
     const int pedal = box.Tables().ControlByName(Ctl::ComboBoxPedalRes).ItemIndex();
-    static const char* const kPedal[3] = {"Lazy", "Normal", "Insane"};
     QJsonObject info;
     info["serial"] = QString::fromStdString(vars.BoxSerial);
     info["edition"] = QString(QChar(edition));
     info["runningProgram"] = vars.ActiveProgram;
     info["startTime"] =
         QString::fromStdString(box.Tables().ControlByName(Ctl::NumBoxStartTime).Caption()).toInt();
-    info["pedalResponse"] =
-        edition == '3' && pedal >= 0 && pedal < 3 ? QString::fromLatin1(kPedal[pedal]) : QString();
+    info["pedalResponse"] = edition == '3' && pedal >= 0 && pedal < 3
+                                ? QString::fromLatin1(kPedalResponses[pedal])
+                                : QString();
     QJsonArray config;
     TextGrid& row = box.Tables().GridByName(Grid::StrGridConfig);
     for (int col = 0; col < (edition == '3' ? 16 : 1); ++col)

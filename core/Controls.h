@@ -1,6 +1,7 @@
 #pragma once
 // The small view of the main window that the routines work on. The window implements
 // it over its widgets; tests and command-line tools implement it in memory (MemoryForm).
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -116,6 +117,9 @@ enum class Ctl {
     ButtonP7,
     ButtonP8,
 };
+
+// The pedal response's items, indexed by the value the box stores.
+inline constexpr std::array<const char*, 3> kPedalResponses = {"Lazy", "Normal", "Insane"};
 
 inline Ctl ProgramButton(int n) {
     return n == 9 ? Ctl::ButtonP9 : static_cast<Ctl>(static_cast<int>(Ctl::ButtonP0) + n);

@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kArrow = " \u2192 ";
 
 std::string PedalName(int index) {
-    static const char* const kNames[] = {"Lazy", "Normal", "Insane"};
-    return index >= 0 && index < 3 ? kNames[index] : std::to_string(index);
+    return index >= 0 && index < static_cast<int>(kPedalResponses.size()) ? kPedalResponses[index]
+                                                                          : std::to_string(index);
 }
 
 // A value as the box stores it: a whole number's plain text, else the text as it stands.
