@@ -52,39 +52,18 @@ driver=$PWD/build-asan/monkey/monkey
 kept=$PWD/build-asan/monkey
 
 run=$(mktemp -d)
-xvfb=
-openbox=
+source scripts/desktop.sh
 stop() {
-    for pid in $openbox $xvfb; do kill "$pid" 2>/dev/null || true; done
-    for pid in $openbox $xvfb; do wait "$pid" 2>/dev/null || true; done
+    stop_desktop
     rm -rf "$run"
 }
 trap stop EXIT
 
-# A free display of its own, written by the server once it takes clients; only clients with
-# its cookie may connect.
-export XAUTHORITY="$run/Xauthority"
-cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
-touch "$XAUTHORITY"
-xauth -q -f "$XAUTHORITY" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -auth "$XAUTHORITY" \
-    3>"$run/display" >"$run/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$run/display" ] && break
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$run/display" ]; then
+if ! start_desktop "$run"; then
     # As scripts/e2e.sh does: a machine without a display server skips, saying so.
-    echo "monkey: no X server could start ($(tail -n 1 "$run/xvfb.log" 2>/dev/null));" \
-        "the monkey is skipped."
+    echo "monkey: $desktop_error; the monkey is skipped."
     exit 0
 fi
-export DISPLAY=":$(tr -d '\n' <"$run/display")"
-xauth -q -f "$XAUTHORITY" add "$DISPLAY" MIT-MAGIC-COOKIE-1 "$cookie"
-XDG_CONFIG_HOME="$run" XDG_CACHE_HOME="$run" openbox --sm-disable >"$run/openbox.log" 2>&1 &
-openbox=$!
 
 # The tool's whole world: a home and working folder in the run's folder, no session bus,
 # and a stand-in for the browser that the logo's double click would start.
