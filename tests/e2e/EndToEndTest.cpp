@@ -16,7 +16,33 @@ using PT = ProgramTable;
 const std::vector<uint8_t> kDownload3(DownloadChain('3').begin(), DownloadChain('3').end());
 const std::vector<uint8_t> kSend3(SendChain('3').begin(), SendChain('3').end());
 
-using LinkRows = DesktopTest;
+class LinkRows : public DesktopTest {
+  protected:
+    // The port by a link, as a USB adapter's by-id name: the tool watches it come back.
+    void PortByLink() {
+        link = Path("ttyBox");
+        ASSERT_TRUE(QFile::link(port, link));
+        port = link;
+    }
+    // The box goes away with its link; the lost connection's message is answered.
+    void BoxGoesAway() {
+        box->Stop();
+        QFile::remove(link);
+        const std::optional<Dialog> lost = WaitForDialog();
+        ASSERT_TRUE(lost) << "no message for the lost connection";
+        EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
+            << lost->text.toStdString();
+        Key("Return");
+        ASSERT_TRUE(WaitForNoDialog());
+    }
+    // The box, with what it holds now, comes back behind the link; its log starts afresh.
+    void BoxComesBack() {
+        box->ClearLogs();
+        ASSERT_TRUE(box->Start()) << box->LastError();
+        ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+    }
+    QString link;
+};
 
 // The tooltip a table cell shows once the pointer rests on it (the pointer comes from the
 // row above, so that the cell's own tooltip is asked for anew).
@@ -199,28 +225,16 @@ TEST_F(LinkRows, SendAfterATypedEditIsVerifiedAndBacksUpTheBox) {
 // the first box's tables asks a real question that names both; Return answers No (the
 // default) and writes nothing, Alt+Y sends and backs up the box that is written.
 TEST_F(LinkRows, AnotherBoxBehindThePortIsNamedAndSendAsksFirst) {
-    // The port by a link, as a USB adapter's by-id name: the tool watches it come back.
-    const QString link = Path("ttyBox");
-    ASSERT_TRUE(QFile::link(port, link));
-    port = link;
+    ASSERT_NO_FATAL_FAILURE(PortByLink());
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
 
-    box->Stop();
-    QFile::remove(link);
-    const std::optional<Dialog> lost = WaitForDialog();
-    ASSERT_TRUE(lost) << "no message for the lost connection";
-    EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
-        << lost->text.toStdString();
-    Key("Return");
-    ASSERT_TRUE(WaitForNoDialog());
+    ASSERT_NO_FATAL_FAILURE(BoxGoesAway());
     BoxContents other = box->Contents();
     other.serial = "39999999";
     for (uint8_t& byte : other.image) byte ^= 0x21;
     box->SetContents(other);
-    box->ClearLogs();
-    ASSERT_TRUE(box->Start()) << box->LastError();
-    ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+    ASSERT_NO_FATAL_FAILURE(BoxComesBack());
 
     const QString said = QStringLiteral(
                              "Another box is behind %1 now: 39999999, before 30012345. Download "
@@ -272,27 +286,16 @@ TEST_F(LinkRows, AnotherBoxBehindThePortIsNamedAndSendAsksFirst) {
 // The port goes away and comes back with the same box behind it: only its serial number is
 // read, the status bar says it is back, and a send then needs no question.
 TEST_F(LinkRows, TheSameBoxBehindAPortThatCameBackIsReadAndSentToWithoutAQuestion) {
-    const QString link = Path("ttyBox");
-    ASSERT_TRUE(QFile::link(port, link));
-    port = link;
+    ASSERT_NO_FATAL_FAILURE(PortByLink());
     ASSERT_TRUE(ConnectByTyping());
     ASSERT_TRUE(DownloadByClick());
     const std::vector<uint8_t> image = box->Contents().EditionImage();
 
-    box->Stop();
-    QFile::remove(link);
-    const std::optional<Dialog> lost = WaitForDialog();
-    ASSERT_TRUE(lost) << "no message for the lost connection";
-    EXPECT_TRUE(lost->text.startsWith("The connection to the box was lost"))
-        << lost->text.toStdString();
-    Key("Return");
-    ASSERT_TRUE(WaitForNoDialog());
+    ASSERT_NO_FATAL_FAILURE(BoxGoesAway());
     EXPECT_TRUE(
         Status().endsWith(QStringLiteral("Waiting up to 60 s for %1 to come back.").arg(link)))
         << Status().toStdString();
-    box->ClearLogs();
-    ASSERT_TRUE(box->Start()) << box->LastError();
-    ASSERT_TRUE(QFile::link(QString::fromStdString(box->PortPath()), link));
+    ASSERT_NO_FATAL_FAILURE(BoxComesBack());
 
     const QString back =
         QStringLiteral("Reconnected to %1: box 30012345 is back. Nothing was sent.").arg(link);
