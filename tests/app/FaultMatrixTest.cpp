@@ -1022,8 +1022,7 @@ namespace {
 // read on this connection, not of the first box.
 TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const DataHome dataHome(data.path());
     QStringList questions;
     bool answer = false;
     SetQuestionPresenter([&](const QString&, const QString& question) {
@@ -1087,7 +1086,6 @@ TEST_F(FaultMatrix, AnotherBoxBehindAPortThatCameBackIsNamedAndAskedFor) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000));
     SetQuestionPresenter({});
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 }  // namespace

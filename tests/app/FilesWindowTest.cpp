@@ -373,8 +373,7 @@ namespace {
 // the chosen one, Open opens it as one undo step, "Show in folder" opens the folder.
 TEST_F(FilesTest, BackupsAreListedComparedAndOpened) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const DataHome dataHome(data.path());
     form->Vars().BoxSerial = "31234567";
     ApplyEditionLayout(*form, '3');
     std::vector<uint8_t> older = EncodeTuningFile(*form, '3');
@@ -425,7 +424,6 @@ TEST_F(FilesTest, BackupsAreListedComparedAndOpened) {
     EXPECT_EQ(form->History().Stack().count(), 1);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     TForm1::SetUrlOpener({});
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 }  // namespace
@@ -437,8 +435,7 @@ namespace {
 // as one undo step, not sent; No removes the file.
 TEST(Recovery, ATableLeftUncleanlyIsOfferedBackAtTheNextStart) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const DataHome dataHome(data.path());
     TForm1::SetRecoveryEnabled(true);
     QStringList errors;
     SetErrorPresenter([&](const QString& message) { errors << message; });
@@ -491,7 +488,6 @@ TEST(Recovery, ATableLeftUncleanlyIsOfferedBackAtTheNextStart) {
     TForm1::SetRecoveryEnabled(false);
     SetQuestionPresenter({});
     SetErrorPresenter({});
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 }  // namespace

@@ -455,8 +455,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the tuning file's format; the newest 100 are kept.
 TEST_F(BoxWindowTest, SendBacksUpTheDownloadedBoxFirst) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const DataHome dataHome(data.path());
     const QString folder = BackupStore::Folder();
     ASSERT_TRUE(folder.startsWith(data.path()));
     ASSERT_TRUE(QDir().mkpath(folder));
@@ -497,17 +496,15 @@ TEST_F(BoxWindowTest, SendBacksUpTheDownloadedBoxFirst) {
         [&] { return QDir(folder).entryList({"*.bin"}, QDir::Files).size() == 100; }, 2000));
     EXPECT_FALSE(QFile::exists(folder + "/20000000-20250000.bin")) << "the oldest went";
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 TEST_F(BoxWindowTest, BackupThatCannotBeWrittenStopsTheSend) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
     // A plain file where the data folder should be: no folder can be made below it.
     QFile blocker(data.path() + "/file");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    qputenv("XDG_DATA_HOME", (data.path() + "/file").toLocal8Bit());
+    const DataHome dataHome(data.path() + "/file");
 
     StartBox("20054321");
     Connect();
@@ -523,15 +520,13 @@ TEST_F(BoxWindowTest, BackupThatCannotBeWrittenStopsTheSend) {
     EXPECT_TRUE(errors[0].endsWith("Nothing was sent.")) << errors[0].toStdString();
     EXPECT_TRUE(form->ButtonDownload->isEnabled());
     EXPECT_TRUE(form->ButtonSend->isEnabled());
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 // Tables from a file sent to a box this connection has not read: the box is read first,
 // aside from the tables, and its backup holds what it held, not the tables.
 TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
     QTemporaryDir data;
-    const QByteArray previous = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const DataHome dataHome(data.path());
     StartBox("30012345");
     const BoxContents before = box->Contents();
     std::vector<uint8_t> held = before.EditionImage();
@@ -569,7 +564,6 @@ TEST_F(BoxWindowTest, SendToABoxNotYetReadBacksUpThatBoxFirst) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return form->StatusBar1->currentMessage() == "Sent and verified."; }, 2000));
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    qputenv("XDG_DATA_HOME", previous);
 }
 
 // The status bar says which box is behind the port and where the tables stand; changed

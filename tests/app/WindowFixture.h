@@ -14,6 +14,20 @@ inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
 
+// The user's data folder ($XDG_DATA_HOME: backups, recovery) at `path` while it lives.
+class DataHome {
+  public:
+    explicit DataHome(const QString& path) : previous_(qgetenv("XDG_DATA_HOME")) {
+        qputenv("XDG_DATA_HOME", path.toLocal8Bit());
+    }
+    ~DataHome() { qputenv("XDG_DATA_HOME", previous_); }
+    DataHome(const DataHome&) = delete;
+    DataHome& operator=(const DataHome&) = delete;
+
+  private:
+    QByteArray previous_;
+};
+
 class WindowTest : public testing::Test {
   protected:
     void SetUp() override {
