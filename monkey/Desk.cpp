@@ -319,19 +319,25 @@ void Desk::Flush() {
     XFlush(display_);
 }
 
+void Desk::SendProtocol(Window window, const char* protocol, long stamp) {
+    // As the window manager sends them: a WM_PROTOCOLS message naming the protocol, its time
+    // stamp and the window.
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = Intern("WM_PROTOCOLS");
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(Intern(protocol));
+    event.xclient.data.l[1] = stamp;
+    event.xclient.data.l[2] = static_cast<long>(window);
+    XSendEvent(display_, window, False, NoEventMask, &event);
+    XFlush(display_);
+}
+
 void Desk::Ping() {
     const ToolWindow* main = Main();
     if (pingSent_ || main == nullptr) return;
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = main->id;
-    event.xclient.message_type = Intern("WM_PROTOCOLS");
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(Intern("_NET_WM_PING"));
-    event.xclient.data.l[1] = ++pingStamp_;
-    event.xclient.data.l[2] = static_cast<long>(main->id);
-    XSendEvent(display_, main->id, False, NoEventMask, &event);
-    XFlush(display_);
+    SendProtocol(main->id, "_NET_WM_PING", ++pingStamp_);
     pingSent_ = Clock::now();
     pongSeen_ = false;
 }
@@ -414,15 +420,7 @@ void Desk::WaitForFrameExtents(std::chrono::milliseconds timeout) {
 void Desk::CloseMain() {
     const ToolWindow* main = Main();
     if (main == nullptr) return;
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = main->id;
-    event.xclient.message_type = Intern("WM_PROTOCOLS");
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(Intern("WM_DELETE_WINDOW"));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display_, main->id, False, NoEventMask, &event);
-    XFlush(display_);
+    SendProtocol(main->id, "WM_DELETE_WINDOW", CurrentTime);
 }
 
 bool Desk::SaveScreen(const std::string& path) {

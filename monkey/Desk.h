@@ -94,6 +94,8 @@ class Desk {
         int window = -1;  // index into windows_, or -1: no window of the tool
     };
     Atom Intern(const char* name);
+    // A WM_PROTOCOLS client message (`protocol`, its time stamp) to a window of the tool.
+    void SendProtocol(Window window, const char* protocol, long stamp);
     const Known& Describe(Window window, bool overrideRedirect);
     std::optional<Window> ClientIn(Window frame, int depth);
     void WaitForFrameExtents(std::chrono::milliseconds timeout);
