@@ -766,12 +766,13 @@ int TForm1::TablesChanges() const {
 }
 
 void TForm1::NoteChanges() {
-    lastChange_ = QDateTime::currentDateTime();
     if (changesDue_) return;
-    // Said once the change is whole: a paste or a download sets many cells.
+    // Said once the change is whole: a paste or a download sets many cells, each of which
+    // comes here; the clock is read once for all of them.
     changesDue_ = true;
     QTimer::singleShot(0, this, [this] {
         changesDue_ = false;
+        lastChange_ = QDateTime::currentDateTime();
         connection_->SetTablesChanges(TablesChanges());
         KeepForRecovery();
     });
