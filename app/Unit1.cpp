@@ -141,7 +141,8 @@ TForm1::TForm1(QWidget* owner) : QMainWindow(owner) {
     WireHandlers();
 
     FillPortListInBackground();
-    for (const char* response : kPedalResponses) ComboBoxPedalRes->addItem(QString::fromLatin1(response));
+    for (const char* response : kPedalResponses)
+        ComboBoxPedalRes->addItem(QString::fromLatin1(response));
     ComboBoxPedalRes->setCurrentIndex(1);
     InitialiseTables(*this, vars_);
     CreateHistory();
@@ -750,7 +751,8 @@ std::array<QString, 3> TForm1::Settings() const {
 void TForm1::TakeBaseline(const TablesOrigin& origin) {
     for (TableText* table : StoredTables()) table->Model().SetBaseline();
     settingsBaseline_ = Settings();
-    savedTexts_ = TextsDigest();
+    // Any change from here differs from what came, so no digest of it is needed.
+    savedTexts_.clear();
     connection_->SetTablesOrigin(origin);
     NoteChanges();
 }
@@ -892,7 +894,9 @@ void TForm1::Restore(const RecoveryState& state) {
 }
 
 bool TForm1::UnsavedChanges() const {
-    return TablesChanges() > 0 && TextsDigest() != savedTexts_;
+    if (TablesChanges() == 0) return false;
+    // Only a save since the tables came leaves a digest to hold the texts against.
+    return savedTexts_.isEmpty() || TextsDigest() != savedTexts_;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

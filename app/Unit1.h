@@ -305,7 +305,7 @@ class TForm1 : public QMainWindow, public FormControls {
     std::vector<TableText*> StoredTables() const;
     QByteArray TextsDigest() const;
     std::optional<std::array<QString, 3>> settingsBaseline_;
-    QByteArray savedTexts_;  // the digest of the texts last saved, read or opened
+    QByteArray savedTexts_;  // the digest of the texts last saved; empty when none since they came
     bool changesDue_ = false;
     void KeepForRecovery();
     bool recoveryDecided_ = false;  // an earlier run's file has been offered, or there is none
